@@ -1,0 +1,3 @@
+#include "iocfpgacheck.h"
+
+iocFpgaCheck::iocFpgaCheck(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "lampbuzzercheck.h"
+
+lampBuzzerCheck::lampBuzzerCheck(QWidget *parent) : QWidget(parent) {}

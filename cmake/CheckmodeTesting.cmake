@@ -1,0 +1,73 @@
+# Helpers for the test suite.
+#
+# Every test runs with QT_QPA_PLATFORM=offscreen so that no display is needed.
+# Tests that touch the board run under the simulated board:
+#   boardsim [BOARDSIM_ARGS...] -- [emulator] <test binary> [ARGS...]
+# boardsim exits with 77 when this machine cannot host it (no FUSE, no
+# namespaces); CTest reports that as a skip with boardsim's reason on stderr.
+
+# The simulator always runs natively, also when the tests are cross-built
+# (it mounts FUSE file systems and forks the test); a cross build points this
+# at a host build of it.
+set(CHECKMODE_BOARDSIM_EXECUTABLE "" CACHE FILEPATH
+    "boardsim to run board-facing tests under (empty: the one built here)")
+
+set(CHECKMODE_TEST_ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+if(CMAKE_CROSSCOMPILING)
+    # Qt Test's crash handler would attach gdb to the emulator.
+    list(APPEND CHECKMODE_TEST_ENVIRONMENT "QTEST_DISABLE_STACK_DUMP=1")
+endif()
+
+function(_checkmode_boardsim_command out)
+    if(CHECKMODE_BOARDSIM_EXECUTABLE)
+        set(${out} "${CHECKMODE_BOARDSIM_EXECUTABLE}" PARENT_SCOPE)
+    elseif(TARGET boardsim)
+        set(${out} "$<TARGET_FILE:boardsim>" PARENT_SCOPE)
+    else()
+        set(${out} "" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# checkmode_add_boardsim_test(NAME <ctest name> TARGET <test executable>
+#                             [BOARDSIM_ARGS <boardsim options>...] [ARGS <test args>...])
+# Adds one more run of an existing test executable under the simulated board.
+function(checkmode_add_boardsim_test)
+    cmake_parse_arguments(T "" "NAME;TARGET;TIMEOUT" "BOARDSIM_ARGS;ARGS" ${ARGN})
+    _checkmode_boardsim_command(sim)
+    if(NOT sim)
+        message(STATUS "No boardsim: ${T_NAME} is not part of this build's suite")
+        return()
+    endif()
+    add_test(NAME ${T_NAME}
+             COMMAND ${sim} ${T_BOARDSIM_ARGS} -- ${CMAKE_CROSSCOMPILING_EMULATOR}
+                     $<TARGET_FILE:${T_TARGET}> ${T_ARGS})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    set_tests_properties(${T_NAME} PROPERTIES
+        ENVIRONMENT "${CHECKMODE_TEST_ENVIRONMENT}"
+        SKIP_RETURN_CODE 77
+        TIMEOUT ${T_TIMEOUT}
+        LABELS boardsim)
+endfunction()
+
+# checkmode_add_test(NAME <name> SOURCES <files>... [LIBRARIES <libs>...]
+#                    [UNDER_BOARDSIM] [BOARDSIM_ARGS <opts>...] [ARGS <test args>...])
+# Builds a Qt Test executable <name> and registers it with CTest.
+function(checkmode_add_test)
+    cmake_parse_arguments(T "UNDER_BOARDSIM" "NAME;TIMEOUT" "SOURCES;LIBRARIES;BOARDSIM_ARGS;ARGS" ${ARGN})
+    add_executable(${T_NAME} ${T_SOURCES})
+    target_link_libraries(${T_NAME} PRIVATE Qt5::Test ${T_LIBRARIES})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 120)
+    endif()
+    if(T_UNDER_BOARDSIM)
+        checkmode_add_boardsim_test(NAME ${T_NAME} TARGET ${T_NAME} TIMEOUT ${T_TIMEOUT}
+                                    BOARDSIM_ARGS ${T_BOARDSIM_ARGS} ARGS ${T_ARGS})
+    else()
+        add_test(NAME ${T_NAME} COMMAND ${T_NAME} ${T_ARGS})
+        set_tests_properties(${T_NAME} PROPERTIES
+            ENVIRONMENT "${CHECKMODE_TEST_ENVIRONMENT}"
+            TIMEOUT ${T_TIMEOUT})
+    endif()
+endfunction()

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Client of the simulated board's control socket, for tests and benchmarks that
+// run inside `boardsim -- ...`. It finds the socket through $BOARDSIM_CONTROL.
+// Every call is synchronous: when it returns, the simulator has done it (a
+// queued record is readable, a scenario is in force). Calls return false (or an
+// empty value) when there is no simulator or it refused the request; the reason
+// is in lastError().
+class BoardSimClient
+{
+public:
+    BoardSimClient();
+    explicit BoardSimClient(const QString &socketPath);
+    ~BoardSimClient();
+    BoardSimClient(const BoardSimClient &) = delete;
+    BoardSimClient &operator=(const BoardSimClient &) = delete;
+
+    // True when running under boardsim and its control socket answers.
+    bool isAvailable();
+    QString lastError() const;
+
+    // ---- Encoder (/dev/input/event0) ----
+    // Turns the encoder by `steps` single steps (negative: the other way): for
+    // each step one EV_ABS/ABS_X record at the new position, then one EV_SYN.
+    bool turn(int steps);
+    // Moves the encoder to `position` in one EV_ABS/ABS_X record (+ EV_SYN).
+    bool turnTo(int position);
+    // Queues one raw record of any type, code and value (no EV_SYN added).
+    bool queueRecord(int type, int code, int value);
+    // Sets what EVIOCGABS(ABS_X) answers, without queuing a record.
+    bool setPosition(int position);
+    // The encoder's current position (as EVIOCGABS would answer).
+    int position();
+    // Records queued and not yet read by anyone.
+    int pendingRecords();
+    // Makes the EVIOCGABS ioctl fail (with ENOTTY, as on a device without the axis).
+    bool setIoctlFails(bool fails);
+    // Makes the device vanish: open fails with ENOENT, pending and later reads on
+    // open descriptors fail with ENODEV; false brings it back.
+    bool setDeviceGone(bool gone);
+
+    // ---- GPIO (/sys/class/gpio) ----
+    struct GpioLine
+    {
+        bool exported = false;
+        QString direction; // "in" or "out"; empty when not exported
+        QString value;     // "0" or "1"; empty when not exported
+    };
+    GpioLine gpioLine(int line);
+
+    // ---- Scenarios of the IOC, the flash tool and the board tools ----
+    // key/value pairs, the same as boardsim's --set KEY=VALUE options, e.g.
+    //   ioc=present|absent|late|upper|second   ioc-delay-ms=N
+    //   flash=good|case|banner|empty|pieces|silent|missing
+    //   tool.usbswitch=ok|slow|hang|missing|fail   (likewise tool.iocboot, tool.flash)
+    //   tool-delay-ms=N (how long a slow tool takes)
+    bool setScenario(const QString &key, const QString &value);
+
+    // ---- Transcript ----
+    // One object per operation, in order: {"t": ms since boardsim started (double),
+    //  "pid": int, "op": "open"|"read"|"write"|"close"|"ioctl"|"exec"|...,
+    //  "path": string, "bytes": exact bytes as a string (writes, reads of sysfs),
+    //  "flags": open flags or "" , "result": 0 or -errno, "args": [..] (exec) }
+    QVector<QJsonObject> transcript();
+    bool clearTranscript();
+
+private:
+    class Private;
+    Private *d;
+};
