@@ -1,0 +1,214 @@
+#!/bin/bash
+# Builds checkmode for the 32-bit ARM board (Debian armhf) and runs the whole
+# test suite under qemu-arm, on a Debian 12 PC, from Debian's packages alone.
+#
+#   scripts/armhf-check.sh        (as root when packages are missing)
+#
+# 1. Installs the cross tool chain, the armhf Qt libraries and qemu-user next
+#    to the native packages (multiarch), unless they are installed already.
+#    The install is simulated first; a plan that removes or downgrades any
+#    package is refused. When the package index is inconsistent, so that the
+#    install cannot complete, it says "armhf check skipped: <reason>" and
+#    exits 0: that is the mirror's state, not the project's.
+# 2. Builds the simulated board natively in build/default. It stays native:
+#    it mounts FUSE file systems and enters the host's namespaces, which
+#    qemu-user cannot host, and the ARM test binaries run under it as
+#    `boardsim -- qemu-arm tst_x`. Only its client library is cross-built,
+#    because the ARM tests link it.
+# 3. Configures and builds the `armhf` preset in build/armhf, checks that
+#    `checkmode` is an ARM EABI5 program and runs the suite through qemu-arm.
+#
+# Exit status: 0 when the suite passed (or the check was skipped as above),
+# non-zero for a refused install plan, a build failure or a failing test.
+#
+# Environment: JOBS (build jobs, default 2); CTEST_PARALLEL_LEVEL is passed on
+# to ctest as usual.
+
+set -uo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+jobs=${JOBS:-2}
+native_dir="$root/build/default"
+armhf_dir="$root/build/armhf"
+
+# The simulator is not cross-built, so libfuse3-dev:armhf is not needed.
+# file is what tells the ARM binary from a host one at the end.
+packages=(crossbuild-essential-armhf qtbase5-dev:armhf libqt5test5:armhf qemu-user file)
+
+# The machine may be shared with running builds: wait for another apt or dpkg
+# instead of failing on its lock.
+apt_options=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
+
+say() { printf '== armhf: %s\n' "$*"; }
+
+fail() {
+    printf '== armhf: FAILED: %s\n' "$*" >&2
+    exit 1
+}
+
+skip() {
+    local line='########################################################################'
+    printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line"
+    printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line" >&2
+    exit 0
+}
+
+# Seconds since the epoch, for the times reported at the end.
+now() { date +%s; }
+
+missing_packages() {
+    local package status
+    for package in "${packages[@]}"; do
+        status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null)
+        [ "$status" = installed ] || printf '%s\n' "$package"
+    done
+}
+
+# Reads `apt-get -s install` output on stdin; prints the lines of every
+# removal and every downgrade it plans.
+harmful_plan_lines() {
+    local line package old new
+    while IFS= read -r line; do
+        case $line in
+        Remv\ * | Purg\ *)
+            printf '%s\n' "$line"
+            ;;
+        Inst\ *\[*\]\ \(*)
+            # "Inst pkg [installed version] (new version suite [arch])"
+            old=${line#*\[}
+            old=${old%%\]*}
+            new=${line#*\(}
+            new=${new%% *}
+            if dpkg --compare-versions "$new" lt "$old"; then
+                printf '%s\n' "$line"
+            fi
+            ;;
+        esac
+    done
+}
+
+install_packages() {
+    local -a missing
+    mapfile -t missing < <(missing_packages)
+    if [ ${#missing[@]} -eq 0 ]; then
+        say "packages already installed: ${packages[*]}"
+        install_seconds=0
+        return
+    fi
+    say "missing packages: ${missing[*]}"
+    [ "$(id -u)" -eq 0 ] || fail "installing ${missing[*]} needs root"
+
+    local started
+    started=$(now)
+    if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+        say "adding the armhf architecture"
+        dpkg --add-architecture armhf || fail "dpkg --add-architecture armhf"
+    fi
+
+    # A failed index download is not fatal yet: apt keeps the indexes it has,
+    # and the simulation below decides whether they are good enough.
+    local update_log update_errors=""
+    update_log=$(apt-get "${apt_options[@]}" update 2>&1)
+    printf '%s\n' "$update_log"
+    update_errors=$(grep -E '^(E|Err):' <<<"$update_log" | head -n 1)
+
+    local plan
+    plan=$(LC_ALL=C apt-get "${apt_options[@]}" -s install --no-install-recommends \
+        "${missing[@]}" 2>&1)
+    local plan_status=$?
+    printf '%s\n' "$plan" | grep -vE '^(Inst|Conf) '
+    if [ $plan_status -ne 0 ]; then
+        # apt found no way to install them at all: the armhf index does not
+        # match the native packages (usually a security index that failed to
+        # download or lags behind the native one).
+        local reason
+        reason=$(grep -m 1 -E '^ [^ ].* : (Depends|PreDepends|Breaks|Conflicts)' <<<"$plan")
+        [ -n "$reason" ] || reason=$(grep -m 1 '^E:' <<<"$plan")
+        skip "package index inconsistent, apt cannot install ${missing[*]}:" \
+            "${reason# }${update_errors:+ (apt-get update: $update_errors)}"
+    fi
+
+    local harmful
+    harmful=$(harmful_plan_lines <<<"$plan")
+    if [ -n "$harmful" ]; then
+        printf '%s\n' "$harmful" >&2
+        fail "refusing to install: the plan removes or downgrades the packages above"
+    fi
+    say "install plan: $(grep -c '^Inst ' <<<"$plan") packages, nothing removed or downgraded"
+
+    local install_log
+    install_log=$(DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" -y \
+        --no-install-recommends --no-remove install "${missing[@]}" 2>&1)
+    local install_status=$?
+    printf '%s\n' "$install_log" | tail -n 20
+    if [ $install_status -ne 0 ]; then
+        # Archives that cannot be fetched are the mirror's state as well; a
+        # dpkg failure is not and fails the check.
+        if grep -qE 'Failed to fetch|Unable to fetch|Hash Sum mismatch|unexpected size' \
+            <<<"$install_log"; then
+            skip "package archives could not be fetched:" \
+                "$(grep -m 1 '^E:' <<<"$install_log")"
+        fi
+        fail "apt-get install ${missing[*]} ($(grep -m 1 '^E:' <<<"$install_log"))"
+    fi
+    install_seconds=$(($(now) - started))
+    say "installed in ${install_seconds} s"
+}
+
+build_native_simulator() {
+    if [ ! -f "$native_dir/CMakeCache.txt" ]; then
+        cmake --preset default -S "$root" || fail "configuring the native build"
+    fi
+    local -a targets=()
+    local target available
+    available=$(cmake --build "$native_dir" --target help 2>/dev/null)
+    for target in boardsim boardsim-tool boardsim-ctl; do
+        if grep -qE "^\.\.\. $target( |\$)" <<<"$available"; then
+            targets+=("$target")
+        fi
+    done
+    if [ ${#targets[@]} -eq 0 ]; then
+        say "no simulator in this tree: the board tests are not part of the ARM suite"
+        boardsim=""
+        return
+    fi
+    say "building the native simulator: ${targets[*]}"
+    cmake --build "$native_dir" --target "${targets[@]}" -j "$jobs" ||
+        fail "building the native simulator"
+    boardsim="$native_dir/tools/boardsim/boardsim"
+    if [ ! -x "$boardsim" ]; then
+        boardsim=$(find "$native_dir" -type f -name boardsim -perm -u+x -print -quit)
+    fi
+    [ -n "$boardsim" ] || fail "the native build has no boardsim executable"
+}
+
+install_seconds=0
+install_packages
+
+cd "$root" || fail "cd $root"
+build_native_simulator
+
+say "configuring $armhf_dir"
+cmake --preset armhf -DCHECKMODE_BOARDSIM_EXECUTABLE="$boardsim" ||
+    fail "configuring the armhf build"
+
+started=$(now)
+cmake --build --preset armhf -j "$jobs" || fail "building for armhf"
+build_seconds=$(($(now) - started))
+
+description=$(file -b "$armhf_dir/app/checkmode") || fail "no $armhf_dir/app/checkmode"
+say "checkmode: $description"
+case $description in
+*ARM*EABI5*) ;;
+*) fail "checkmode is not an ARM EABI5 program" ;;
+esac
+
+started=$(now)
+ctest --preset armhf
+suite_status=$?
+suite_seconds=$(($(now) - started))
+
+say "times: install ${install_seconds} s, armhf build ${build_seconds} s," \
+    "suite under qemu-arm ${suite_seconds} s"
+[ $suite_status -eq 0 ] || fail "the test suite failed under qemu-arm"
+say "the suite passed under qemu-arm"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing need.
+# Idempotent and quick when everything is there already: apt-get runs only
+# for what is missing.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config
+    qtbase5-dev qtbase5-dev-tools libqt5test5
+    libfuse3-dev fuse3
+    xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "These Debian packages are missing and installing them needs root: ${missing[*]}" >&2
+        exit 1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds the project and runs the whole test suite.
+#   scripts/test.sh          the default build
+#   scripts/test.sh asan     with AddressSanitizer and UndefinedBehaviorSanitizer
+set -euo pipefail
+cd "$(dirname "$0")/.."
+preset=${1:-default}
+
+bash scripts/deps.sh
+cmake --preset "$preset"
+cmake --build --preset "$preset" -j "$(nproc)"
+
+if [ "$preset" = asan ]; then
+    # Qt and fontconfig keep caches until exit that LeakSanitizer would list.
+    export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+    export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
+    export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+fi
+ctest --preset "$preset"
