@@ -68,6 +68,18 @@ public:
     //  "flags": open flags or "" , "result": 0 or -errno, "args": [..] (exec) }
     QVector<QJsonObject> transcript();
     bool clearTranscript();
+    // How many entries the transcript holds now.
+    int transcriptCount();
+    // Waits until the transcript no longer holds `knownCount` entries, or
+    // `timeoutMs` passed; returns the count then (-1 on error). Lets a
+    // client follow the transcript without polling.
+    int waitForTranscript(int knownCount, int timeoutMs);
+
+    // ---- Everything at once, for a panel that shows the board ----
+    // {"position", "pending", "readers", "gone", "ioctlFails",
+    //  "gpio": {"18": {"direction", "value"}, ...}, "scenario": {key: value},
+    //  "usb": {"switched", "booted", "mounted"}, "transcriptCount"}
+    QJsonObject state();
 
 private:
     class Private;

@@ -1,0 +1,69 @@
+#include "fusemount.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <vector>
+
+FuseMount::~FuseMount()
+{
+    unmount();
+}
+
+bool FuseMount::mount(const std::string &mountPoint, const std::string &fsName,
+                      const fuse_lowlevel_ops &ops, void *userData, std::string *error)
+{
+    // allow_other: the command may switch users (e.g. a test run through su),
+    // and the kernel would otherwise deny it every access.
+    std::string options = "fsname=" + fsName + ",subtype=boardsim,allow_other";
+    std::vector<std::string> argvStrings = {"boardsim", "-o", options};
+    std::vector<char *> argv;
+    for (auto &s : argvStrings)
+        argv.push_back(s.data());
+    fuse_args args = FUSE_ARGS_INIT(int(argv.size()), argv.data());
+    m_session = fuse_session_new(&args, &ops, sizeof(ops), userData);
+    fuse_opt_free_args(&args);
+    if (!m_session) {
+        *error = "libfuse refused the session options";
+        return false;
+    }
+    if (fuse_session_mount(m_session, mountPoint.c_str()) != 0) {
+        fuse_session_destroy(m_session);
+        m_session = nullptr;
+        *error = "mounting failed (is /dev/fuse usable here?)";
+        return false;
+    }
+    // The command must not inherit the connection: the file systems have to
+    // go away with boardsim, not with the last holder of this descriptor.
+    fcntl(fd(), F_SETFD, FD_CLOEXEC);
+    return true;
+}
+
+int FuseMount::fd() const
+{
+    return m_session ? fuse_session_fd(m_session) : -1;
+}
+
+bool FuseMount::processOne()
+{
+    if (!m_session)
+        return false;
+    int res = fuse_session_receive_buf(m_session, &m_buf);
+    if (res == -EINTR || res == -EAGAIN)
+        return true;
+    if (res <= 0)
+        return false;
+    fuse_session_process_buf(m_session, &m_buf);
+    return true;
+}
+
+void FuseMount::unmount()
+{
+    if (!m_session)
+        return;
+    fuse_session_unmount(m_session);
+    fuse_session_destroy(m_session);
+    m_session = nullptr;
+    std::free(m_buf.mem);
+    m_buf = fuse_buf{};
+}

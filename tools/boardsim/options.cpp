@@ -1,0 +1,123 @@
+#include "options.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+
+namespace {
+
+bool parseInt(const std::string &text, long low, long high, long *value)
+{
+    if (text.empty())
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < low || v > high)
+        return false;
+    *value = v;
+    return true;
+}
+
+} // namespace
+
+std::string Options::usage()
+{
+    return "usage: boardsim [OPTION...] -- COMMAND [ARG...]\n"
+           "Runs COMMAND on a simulated board: sysfs GPIO at /sys/class/gpio, the rotary\n"
+           "encoder at /dev/input/event0, the IOC's disk under /run/media and fake\n"
+           "usbswitch, iocboot and flash tools first on PATH. The control socket is in\n"
+           "$BOARDSIM_CONTROL (see boardsim-ctl).\n"
+           "\n"
+           "  --no-gpio              /sys/class/gpio is an empty directory\n"
+           "  --no-gpio-export       /sys/class/gpio/export is missing\n"
+           "  --refuse-export N[,N]  exporting these lines fails with EINVAL\n"
+           "  --no-evdev             /dev/input/event0 does not exist\n"
+           "  --evdev-ioctl-fails    EVIOCGABS fails with ENOTTY\n"
+           "  --position N           the encoder's position at start (default 0)\n"
+           "  --no-run-media         there is no /run/media\n"
+           "  --set KEY=VALUE        scenario: ioc=present|absent|late|upper|second,\n"
+           "                         ioc-delay-ms=N, flash=good|case|banner|empty|pieces|\n"
+           "                         silent|missing, tool.usbswitch|tool.iocboot|tool.flash=\n"
+           "                         ok|slow|hang|missing|fail, tool-delay-ms=N\n"
+           "  --transcript FILE      also write the transcript (JSON lines) to FILE\n"
+           "\n"
+           "Exits with COMMAND's status (128+N when killed by signal N), 77 when this\n"
+           "machine cannot host the simulation, 2 on usage errors.\n";
+}
+
+bool Options::parse(int argc, char **argv, std::string *error)
+{
+    int i = 1;
+    auto value = [&](const std::string &name, std::string *out) {
+        if (i + 1 >= argc) {
+            *error = name + " needs a value";
+            return false;
+        }
+        *out = argv[++i];
+        return true;
+    };
+    for (; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string v;
+        if (arg == "--") {
+            ++i;
+            break;
+        }
+        if (arg == "-h" || arg == "--help") {
+            help = true;
+            return true;
+        } else if (arg == "--no-gpio") {
+            noGpio = true;
+        } else if (arg == "--no-gpio-export") {
+            noGpioExport = true;
+        } else if (arg == "--no-evdev") {
+            noEvdev = true;
+        } else if (arg == "--evdev-ioctl-fails") {
+            evdevIoctlFails = true;
+        } else if (arg == "--no-run-media") {
+            noRunMedia = true;
+        } else if (arg == "--refuse-export") {
+            if (!value(arg, &v))
+                return false;
+            std::stringstream list(v);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                long line = 0;
+                if (!parseInt(item, 0, 100000, &line)) {
+                    *error = "--refuse-export: not a line number: '" + item + "'";
+                    return false;
+                }
+                refusedExports.push_back(int(line));
+            }
+        } else if (arg == "--position") {
+            long pos = 0;
+            if (!value(arg, &v))
+                return false;
+            if (!parseInt(v, -2147483647L - 1, 2147483647L, &pos)) {
+                *error = "--position: not a number: '" + v + "'";
+                return false;
+            }
+            initialPosition = int(pos);
+        } else if (arg == "--set") {
+            if (!value(arg, &v))
+                return false;
+            assignments.push_back(v);
+        } else if (arg == "--transcript") {
+            if (!value(arg, &transcriptFile))
+                return false;
+        } else if (!arg.empty() && arg[0] == '-') {
+            *error = "unknown option " + arg;
+            return false;
+        } else {
+            break; // the command starts here
+        }
+    }
+    for (; i < argc; ++i)
+        command.push_back(argv[i]);
+    if (command.empty()) {
+        *error = "no command given";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// boardsim's command line: [options] -- COMMAND [ARG...]
+class Options
+{
+public:
+    // Returns false with a message for the user (usage errors exit with 2).
+    bool parse(int argc, char **argv, std::string *error);
+    static std::string usage();
+
+    bool help = false;
+    bool noGpio = false;
+    bool noGpioExport = false;
+    std::vector<int> refusedExports;
+    bool noEvdev = false;
+    bool evdevIoctlFails = false;
+    int initialPosition = 0;
+    bool noRunMedia = false;
+    std::vector<std::string> assignments; // --set KEY=VALUE, checked by Scenario
+    std::string transcriptFile;
+    std::vector<std::string> command;
+};
