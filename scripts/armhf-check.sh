@@ -49,7 +49,6 @@ fail() {
 skip() {
     local line='########################################################################'
     printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line"
-    printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line" >&2
     exit 0
 }
 
