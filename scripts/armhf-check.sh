@@ -48,6 +48,13 @@ fail() {
 
 skip() {
     local line='########################################################################'
+    # An armhf architecture whose index cannot be read makes every later
+    # `apt-get update` on this machine fail, native installs included: take
+    # it away again if this run added it and nothing of it got installed.
+    if [ "$added_architecture" = yes ] &&
+        dpkg --remove-architecture armhf 2>/dev/null; then
+        say "removed the armhf architecture again"
+    fi
     printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line"
     exit 0
 }
@@ -102,6 +109,7 @@ install_packages() {
     if ! dpkg --print-foreign-architectures | grep -qx armhf; then
         say "adding the armhf architecture"
         dpkg --add-architecture armhf || fail "dpkg --add-architecture armhf"
+        added_architecture=yes
     fi
 
     # A failed index download is not fatal yet: apt keeps the indexes it has,
@@ -182,6 +190,7 @@ build_native_simulator() {
 }
 
 install_seconds=0
+added_architecture=no
 install_packages
 
 cd "$root" || fail "cd $root"
