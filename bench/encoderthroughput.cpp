@@ -1,7 +1,7 @@
 // How many encoder steps per second the reader and the window's display keep
 // up with, and whether any is lost on the way. Run it on the simulated board:
 //   boardsim -- bench_encoder [steps]
-// The simulator queues every record at once; a reader that falls behind
+// The simulator is kept supplied with records; a reader that falls behind
 // leaves them queued there, so a lost step can only be the reader's fault.
 
 #include "boardsimclient.h"
@@ -60,24 +60,50 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
 
-    clock.restart();
-    if (!board.turn(up) || !board.turn(-down)) {
-        out << "bench_encoder: " << board.lastError() << Qt::endl;
-        return 1;
-    }
-    const qint64 queuedMs = clock.elapsed();
-
+    // The simulator keeps at most 8192 records per reader and drops the
+    // oldest beyond that, so the steps go in chunks that keep its queue
+    // full without overflowing it: 2000 steps are 4000 records (a position
+    // and a sync each), queued whenever fewer than 4000 are waiting.
+    const int chunk = 2000;
+    const int refillBelow = 4000;
+    int toQueue = total;
+    bool failed = false;
     // Done when the display shows the net count and the simulator has
     // nothing left to hand out; give up after two minutes.
     const qint64 limitMs = 120000;
-    while (!(lcd->intValue() == net && board.pendingRecords() == 0) && clock.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QTimer feeder;
+    feeder.setInterval(5);
+    QObject::connect(&feeder, &QTimer::timeout, &app, [&] {
+        const int pending = board.pendingRecords();
+        if (toQueue == 0 && pending == 0 && lcd->intValue() == net) {
+            app.quit();
+            return;
+        }
+        if (clock.elapsed() > limitMs || pending < 0) {
+            failed = pending < 0;
+            app.quit();
+            return;
+        }
+        if (toQueue > 0 && pending < refillBelow) {
+            const int n = qMin(chunk, toQueue);
+            // The up steps first, then the down steps.
+            const int queued = total - toQueue;
+            const int ups = qBound(0, up - queued, n);
+            if ((ups > 0 && !board.turn(ups)) || (n - ups > 0 && !board.turn(-(n - ups))))
+                failed = true;
+            toQueue -= n;
+        }
+    });
+    clock.restart();
+    feeder.start();
+    app.exec();
     const qint64 elapsedMs = clock.elapsed();
+    if (failed)
+        out << "bench_encoder: " << board.lastError() << Qt::endl;
 
     const int shown = lcd->intValue();
     const double perSecond = elapsedMs > 0 ? total * 1000.0 / elapsedMs : 0;
-    out << "steps: " << total << " (" << up << " up, " << down << " down), queued in " << queuedMs
-        << " ms" << Qt::endl;
+    out << "steps: " << total << " (" << up << " up, " << down << " down)" << Qt::endl;
     out << "display: " << shown << ", expected " << net << ", lost " << (net - shown) << Qt::endl;
     out << "time: " << elapsedMs << " ms, " << qRound(perSecond) << " steps/s" << Qt::endl;
     return shown == net ? 0 : 1;

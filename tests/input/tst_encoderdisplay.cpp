@@ -11,7 +11,10 @@
 
 #include <linux/input.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 // The window's encoder display, driven by turning the simulated board's encoder.
 class tst_EncoderDisplay : public QObject
@@ -31,6 +34,8 @@ private slots:
 private:
     // Builds the window and waits until its reader holds the start position.
     std::unique_ptr<groundwork> openWindow();
+    // Destroys the window and returns how long that took, in ms.
+    qint64 closeWindow(std::unique_ptr<groundwork> &window);
     static int shown(groundwork &window);
 
     BoardSimClient m_board;
@@ -63,6 +68,32 @@ std::unique_ptr<groundwork> tst_EncoderDisplay::openWindow()
         QTest::qWait(5);
     }
     return window;
+}
+
+qint64 tst_EncoderDisplay::closeWindow(std::unique_ptr<groundwork> &window)
+{
+    // A reader that ignores the window's stop would block its destruction
+    // for good: a second client then turns the encoder after a second, so
+    // that the test fails on the time taken instead of hanging.
+    std::mutex mutex;
+    std::condition_variable closed;
+    bool done = false;
+    std::thread rescue([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!closed.wait_for(lock, std::chrono::seconds(1), [&] { return done; }))
+            BoardSimClient().turn(1);
+    });
+    QElapsedTimer closing;
+    closing.start();
+    window.reset();
+    const qint64 took = closing.elapsed();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    closed.notify_one();
+    rescue.join();
+    return took;
 }
 
 int tst_EncoderDisplay::shown(groundwork &window)
@@ -140,6 +171,7 @@ void tst_EncoderDisplay::displayFollowsSingleDetents()
         QTRY_COMPARE_WITH_TIMEOUT(m_board.pendingRecords(), 0, 2000);
         QTRY_COMPARE_WITH_TIMEOUT(shown(*window), display.at(i), 2000);
     }
+    QVERIFY(closeWindow(window) < 100);
 }
 
 void tst_EncoderDisplay::missingDeviceLeavesDisplayAtZeroAndWindowWorking()
@@ -199,6 +231,7 @@ void tst_EncoderDisplay::failedPositionQueryStillCountsDetents()
         QTRY_COMPARE_WITH_TIMEOUT(shown(*window), display.at(i), 2000);
     }
     QCOMPARE(log.lines().size(), 1);
+    QVERIFY(closeWindow(window) < 100);
 }
 
 void tst_EncoderDisplay::closingWindowWithReadPendingEndsReaderAtOnce()
@@ -214,10 +247,7 @@ void tst_EncoderDisplay::closingWindowWithReadPendingEndsReaderAtOnce()
         QCOMPARE(ReaderThreads::ids().size(), 1);
 
         // Nobody turns the encoder again: only the window's own stop ends the wait.
-        QElapsedTimer closing;
-        closing.start();
-        window.reset();
-        const qint64 took = closing.elapsed();
+        const qint64 took = closeWindow(window);
         QVERIFY2(took < 100, qPrintable(QStringLiteral("round %1: %2 ms").arg(round).arg(took)));
         QVERIFY(ReaderThreads::ids().isEmpty());
         QCOMPARE(EncoderDevice::count(m_board, QStringLiteral("close")), 1);
