@@ -9,12 +9,14 @@
 #include <QJsonArray>
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QtTest>
 
 #include <cerrno>
+#include <functional>
 #include <signal.h>
 
-// The two checks against the simulated board: what the tools answer, what
+// The IOC/FPGA page against the simulated board: what the tools answer, what
 // the automounter leaves under /run/media, and what the page makes of it.
 class tst_IocFpgaCheck : public QObject
 {
@@ -25,6 +27,12 @@ private slots:
     void cleanupTestCase();
     void init();
     void cleanup();
+
+    void startsWithNoFindingsAndNoVerdicts();
+    void verdictsAreRedWhateverTheySay_data();
+    void verdictsAreRedWhateverTheySay();
+    void buttonCaptionsBreakAfterTheirBlank_data();
+    void buttonCaptionsBreakAfterTheirBlank();
 
     void fpgaVerdictFollowsFlashOutput_data();
     void fpgaVerdictFollowsFlashOutput();
@@ -42,13 +50,11 @@ private slots:
     void boardToolIsKilledOnlyAfterItsBound();
 
 private:
-    QString text(const char *labelName) const
-    {
-        return m_page->findChild<QLabel *>(QLatin1String(labelName))->text();
-    }
+    QLabel *label(const QString &name) const { return m_page->findChild<QLabel *>(name); }
+    QString text(const char *name) const { return label(QLatin1String(name))->text(); }
     bool setScenario(const QStringList &settings);
     bool runFpgaCheck();
-    QStringList toolCalls();
+    QStringList toolCalls(QVector<int> *pids = nullptr);
     QStringList debugLines(const QString &prefix) const;
 
     BoardSimClient m_board;
@@ -77,29 +83,22 @@ void captureDebug(QtMsgType type, const QMessageLogContext &context, const QStri
     g_testHandler(type, context, message);
 }
 
-void removeMediaEntries()
-{
-    QDir media(MediaDir);
-    const QFileInfoList entries =
-        media.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QFileInfo &entry : entries) {
-        if (entry.isDir() && !entry.isSymLink())
-            QDir(entry.filePath()).removeRecursively();
-        else
-            QFile::remove(entry.filePath());
-    }
-}
-
 // "dir/" makes a directory, anything else an empty file (parents included).
 bool makeMediaEntry(const QString &relative)
 {
     const QString path = MediaDir + QLatin1Char('/') + relative;
-    if (relative.endsWith(QLatin1Char('/')))
-        return QDir().mkpath(path);
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
     QFile file(path);
-    return file.open(QIODevice::WriteOnly);
+    return QDir().mkpath(QFileInfo(path).path()) &&
+           (relative.endsWith(QLatin1Char('/')) || file.open(QIODevice::WriteOnly));
+}
+
+int pixelsWhere(const QImage &image, const std::function<bool(const QColor &)> &test)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += test(image.pixelColor(x, y));
+    return count;
 }
 
 } // namespace
@@ -121,8 +120,10 @@ void tst_IocFpgaCheck::cleanupTestCase()
 void tst_IocFpgaCheck::init()
 {
     QVERIFY(setScenario(DefaultScenario));
-    if (QDir(MediaDir).exists())
-        removeMediaEntries();
+    if (QDir(MediaDir).exists()) { // left as it is on a board without it
+        QDir(MediaDir).removeRecursively();
+        QDir().mkpath(MediaDir);
+    }
     QVERIFY(m_board.clearTranscript());
     g_debugLines.clear();
 
@@ -166,7 +167,7 @@ bool tst_IocFpgaCheck::runFpgaCheck()
     return QTest::qWaitFor([&] { return ended.count() + failed.count() > 0; }, 10000);
 }
 
-QStringList tst_IocFpgaCheck::toolCalls()
+QStringList tst_IocFpgaCheck::toolCalls(QVector<int> *pids)
 {
     QStringList calls;
     const QVector<QJsonObject> rows = m_board.transcript();
@@ -178,6 +179,8 @@ QStringList tst_IocFpgaCheck::toolCalls()
         for (const QJsonValue &arg : args)
             words << arg.toString();
         calls << words.join(QLatin1Char(' '));
+        if (pids)
+            pids->append(row.value(QStringLiteral("pid")).toInt());
     }
     return calls;
 }
@@ -189,6 +192,80 @@ QStringList tst_IocFpgaCheck::debugLines(const QString &prefix) const
         if (line.startsWith(prefix))
             lines << line;
     return lines;
+}
+
+// ---- The page before and after a check ----
+
+void tst_IocFpgaCheck::startsWithNoFindingsAndNoVerdicts()
+{
+    QCOMPARE(text("fpgaId_label"), QStringLiteral("---"));
+    QCOMPARE(text("fpgaCheckResut_label"), QString());
+    QCOMPARE(text("iocCheck_label"), QStringLiteral("---"));
+    QCOMPARE(text("iocCheckResult_label"), QString());
+}
+
+void tst_IocFpgaCheck::verdictsAreRedWhateverTheySay_data()
+{
+    QTest::addColumn<QString>("labelName");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("red");
+
+    // Verdicts: red for success as well, so that the operator reads every one.
+    QTest::newRow("FPGA success") << "fpgaCheckResut_label"
+                                  << "FPGA Check Success!" << true;
+    QTest::newRow("FPGA failure") << "fpgaCheckResut_label"
+                                  << "FPGA Check FAIL!" << true;
+    QTest::newRow("IOC success") << "iocCheckResult_label"
+                                 << "IOC Check Suceccs!" << true;
+    QTest::newRow("IOC failure") << "iocCheckResult_label"
+                                 << "IOC Check FAIL!" << true;
+    // Findings keep the page's default text colour.
+    QTest::newRow("FPGA finding") << "fpgaId_label"
+                                  << "Identification: 0xc22015" << false;
+    QTest::newRow("IOC finding") << "iocCheck_label"
+                                 << "IOC was recognized as USB." << false;
+}
+
+void tst_IocFpgaCheck::verdictsAreRedWhateverTheySay()
+{
+    QFETCH(QString, labelName);
+    QFETCH(QString, text);
+    QFETCH(bool, red);
+
+    label(labelName)->setText(text);
+    const QImage image = label(labelName)->grab().toImage();
+    if (red) // glyph cores in exactly rgb(225, 26, 26)
+        QVERIFY(pixelsWhere(image, [](const QColor &c) { return c == QColor(225, 26, 26); }) > 0);
+    else // not even anti-aliased edges in a reddish tone
+        QCOMPARE(pixelsWhere(image,
+                             [](const QColor &c) {
+                                 return c.red() > c.green() + 60 && c.red() > c.blue() + 60;
+                             }),
+                 0);
+}
+
+void tst_IocFpgaCheck::buttonCaptionsBreakAfterTheirBlank_data()
+{
+    QTest::addColumn<QString>("buttonName");
+    QTest::addColumn<QStringList>("lines");
+
+    // The blank stays at the end of the first line.
+    QTest::newRow("F1 FPGA") << "fpgaCheckButton" << QStringList{"FPGA ID ", "Check"};
+    QTest::newRow("F2 IOC") << "iocCheckButton" << QStringList{"IOC ", "Check"};
+}
+
+void tst_IocFpgaCheck::buttonCaptionsBreakAfterTheirBlank()
+{
+    QFETCH(QString, buttonName);
+    QFETCH(QStringList, lines);
+
+    auto *button = m_page->findChild<QPushButton *>(buttonName);
+    QCOMPARE(button->text().split(QLatin1Char('\n')), lines);
+    // A real line feed, not an escaped one: the caption needs two lines of height.
+    QPushButton oneLine(lines.last());
+    oneLine.setFont(button->font());
+    QVERIFY(button->sizeHint().height() >=
+            oneLine.sizeHint().height() + button->fontMetrics().lineSpacing() - 1);
 }
 
 // ---- FPGA identification ----
@@ -444,8 +521,7 @@ void tst_IocFpgaCheck::boardToolIsKilledOnlyAfterItsBound_data()
     // Ends within the bound: waited for, not killed.
     QTest::newRow("slow tool within the bound")
         << QStringList{"tool.usbswitch=slow", "tool-delay-ms=700"} << 3000 << false << 700 << 2500;
-    // Ends at once: nothing to wait for.
-    QTest::newRow("failing tool") << QStringList{"tool.usbswitch=fail"} << 500 << false << 0 << 450;
+    // Cannot start: nothing to wait for.
     QTest::newRow("missing tool") << QStringList{"tool.usbswitch=missing"} << 500 << false << 0
                                   << 450;
 }
@@ -472,14 +548,10 @@ void tst_IocFpgaCheck::boardToolIsKilledOnlyAfterItsBound()
                : QStringList();
     QCOMPARE(debugLines(QStringLiteral("board tool")), expected);
     // Whatever happened, no tool is left running behind the check's back.
-    const QVector<QJsonObject> rows = m_board.transcript();
-    for (const QJsonObject &row : rows) {
-        if (row.value(QStringLiteral("op")).toString() != QLatin1String("exec"))
-            continue;
-        const pid_t pid = row.value(QStringLiteral("pid")).toInt();
-        QVERIFY(pid > 0);
-        QVERIFY2(::kill(pid, 0) != 0 && errno == ESRCH, "tool process still exists");
-    }
+    QVector<int> pids;
+    toolCalls(&pids);
+    for (int pid : qAsConst(pids))
+        QVERIFY2(pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH, "tool process still exists");
 }
 
 QTEST_MAIN(tst_IocFpgaCheck)
