@@ -22,11 +22,11 @@ public:
     // Waits `ms` milliseconds while events go on being processed.
     void Sleep(int ms);
 
-public slots:
-    void hideMsg();
-
 private slots:
     void updateBar();
+
+public slots:
+    void hideMsg();
 
 private:
     void createWidgets();
