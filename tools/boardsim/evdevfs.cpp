@@ -151,6 +151,20 @@ void EvdevFs::setGone(bool gone)
     }
 }
 
+void EvdevFs::shutdown()
+{
+    for (auto &entry : m_readers) {
+        Reader &reader = entry.second;
+        for (const PendingRead &read : reader.reads)
+            fuse_reply_err(read.req, ENODEV);
+        reader.reads.clear();
+        if (reader.pollHandle)
+            fuse_pollhandle_destroy(reader.pollHandle);
+        reader.pollHandle = nullptr;
+    }
+    m_interrupted.clear();
+}
+
 void EvdevFs::deliver()
 {
     for (auto &entry : m_readers) {

@@ -47,6 +47,9 @@ public:
     void setGone(bool gone);
     bool isGone() const { return m_gone; }
     int readerCount() const;
+    // Answers every blocked read (ENODEV) before the session goes: a process
+    // killed while blocked waits for the answer, so none may be left open.
+    void shutdown();
 
 private:
     struct Record

@@ -278,9 +278,9 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
     for (size_t i = size_t(off); i < entries.size(); ++i) {
         struct stat st{};
         st.st_ino = entries[i].second;
-        st.st_mode = (entries[i].first == "export" || entries[i].first == "unexport")
-                         ? S_IFREG
-                         : S_IFDIR;
+        // d_type matters: QDir and ls trust it without a stat.
+        struct stat full;
+        st.st_mode = fs->nodeStat(st.st_ino, &full) ? (full.st_mode & S_IFMT) : S_IFDIR;
         size_t need = fuse_add_direntry(req, buf.data() + used, size - used,
                                         entries[i].first.c_str(), &st, off_t(i + 1));
         if (need > size - used)

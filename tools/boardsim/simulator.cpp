@@ -331,8 +331,19 @@ void Simulator::killOrphans()
             return;
         for (pid_t pid : children)
             kill(pid, SIGKILL);
-        for (pid_t pid : children)
-            waitpid(pid, nullptr, 0);
+        // Bounded: reaped as they die, but never waiting on one for ever.
+        for (int i = 0; i < 100; ++i) {
+            bool all = true;
+            for (pid_t &pid : children) {
+                if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0)
+                    all = false;
+                else
+                    pid = 0;
+            }
+            if (all)
+                break;
+            usleep(10000);
+        }
     }
 }
 
@@ -343,11 +354,14 @@ void Simulator::tearDown()
         waitpid(m_child, nullptr, 0);
         m_childDone = true;
     }
+    // The file systems go first: a leftover process blocked in a read of
+    // them could not even die from SIGKILL until answered.
+    m_evdev.shutdown();
+    m_gpio.fuse().unmount();
+    m_evdev.fuse().unmount();
     // Closing the control socket lets a hung tool see end-of-file and exit.
     m_control.closeAll();
     killOrphans();
-    m_gpio.fuse().unmount();
-    m_evdev.fuse().unmount();
     if (m_media)
         m_media->removeAll();
 }
