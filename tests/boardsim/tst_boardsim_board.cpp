@@ -135,8 +135,7 @@ void TestBoardSimBoard::flashAnswers_data()
     QTest::newRow("good") << "good" << QByteArray("Identification: 0xc22015\n") << false;
     QTest::newRow("case") << "case" << QByteArray("identification: 0xC22015\n") << false;
     QTest::newRow("banner") << "banner"
-                            << QByteArray("Flash utility 2.1\nIdentification: 0xc22015\n")
-                            << false;
+                            << QByteArray("Flash utility 2.1\nIdentification: 0xc22015\n") << false;
     QTest::newRow("empty") << "empty" << QByteArray("\n") << false;
     QTest::newRow("silent") << "silent" << QByteArray() << true;
 }
@@ -227,12 +226,18 @@ void TestBoardSimBoard::badScenarios_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("unknown ioc") << "ioc" << "nowhere";
-    QTest::newRow("unknown tool mode") << "tool.flash" << "broken";
-    QTest::newRow("unknown tool") << "tool.dd" << "ok";
-    QTest::newRow("unknown key") << "colour" << "red";
-    QTest::newRow("negative delay") << "ioc-delay-ms" << "-1";
-    QTest::newRow("delay not a number") << "tool-delay-ms" << "soon";
+    QTest::newRow("unknown ioc") << "ioc"
+                                 << "nowhere";
+    QTest::newRow("unknown tool mode") << "tool.flash"
+                                       << "broken";
+    QTest::newRow("unknown tool") << "tool.dd"
+                                  << "ok";
+    QTest::newRow("unknown key") << "colour"
+                                 << "red";
+    QTest::newRow("negative delay") << "ioc-delay-ms"
+                                    << "-1";
+    QTest::newRow("delay not a number") << "tool-delay-ms"
+                                        << "soon";
 }
 
 void TestBoardSimBoard::badScenarios()

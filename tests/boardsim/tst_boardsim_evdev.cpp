@@ -83,7 +83,9 @@ void TestBoardSimEvdev::initTestCase()
 {
     QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError()));
     // A handler without SA_RESTART: an interrupted read must fail with EINTR.
-    struct sigaction sa{};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onSignal;
     sigaction(SIGUSR1, &sa, nullptr);
 }

@@ -68,10 +68,10 @@ void TestBoardSimGpio::preExportedLines_data()
     QTest::newRow("129 direction") << 129 << QByteArray("direction") << QByteArray("out\n");
     QTest::newRow("129 value") << 129 << QByteArray("value") << QByteArray("0\n");
     // Every other line is unexported: no directory.
-    QTest::newRow("18 not exported") << 18 << QByteArray("direction")
-                                     << QByteArray("errno ") + QByteArray::number(ENOENT);
-    QTest::newRow("130 not exported") << 130 << QByteArray("value")
-                                      << QByteArray("errno ") + QByteArray::number(ENOENT);
+    QTest::newRow("18 not exported")
+        << 18 << QByteArray("direction") << QByteArray("errno ") + QByteArray::number(ENOENT);
+    QTest::newRow("130 not exported")
+        << 130 << QByteArray("value") << QByteArray("errno ") + QByteArray::number(ENOENT);
 }
 
 void TestBoardSimGpio::preExportedLines()
@@ -145,12 +145,12 @@ void TestBoardSimGpio::directionWrites_data()
     // Anything else is EINVAL and leaves the line an input.
     QTest::newRow("capitals") << QByteArray("OUT") << -EINVAL << QByteArray("in\n")
                               << QByteArray("0\n");
-    QTest::newRow("trailing junk") << QByteArray("outx") << -EINVAL << QByteArray("in\n")
-                                   << QByteArray("0\n");
-    QTest::newRow("leading space") << QByteArray(" in") << -EINVAL << QByteArray("in\n")
-                                   << QByteArray("0\n");
-    QTest::newRow("carriage return") << QByteArray("out\r\n") << -EINVAL << QByteArray("in\n")
-                                     << QByteArray("0\n");
+    QTest::newRow("trailing junk")
+        << QByteArray("outx") << -EINVAL << QByteArray("in\n") << QByteArray("0\n");
+    QTest::newRow("leading space")
+        << QByteArray(" in") << -EINVAL << QByteArray("in\n") << QByteArray("0\n");
+    QTest::newRow("carriage return")
+        << QByteArray("out\r\n") << -EINVAL << QByteArray("in\n") << QByteArray("0\n");
 }
 
 void TestBoardSimGpio::directionWrites()
@@ -179,8 +179,7 @@ void TestBoardSimGpio::valueWrites_data()
     // Other values are EINVAL and keep the level.
     QTest::newRow("out 2") << QByteArray("out") << QByteArray("2") << -EINVAL << "out 0";
     QTest::newRow("high on") << QByteArray("high") << QByteArray("on") << -EINVAL << "out 1";
-    QTest::newRow("out empty line") << QByteArray("out") << QByteArray("\n") << -EINVAL
-                                    << "out 0";
+    QTest::newRow("out empty line") << QByteArray("out") << QByteArray("\n") << -EINVAL << "out 0";
     // An input cannot be driven.
     QTest::newRow("in 1") << QByteArray("in") << QByteArray("1") << -EPERM << "in 0";
 }
@@ -205,10 +204,9 @@ void TestBoardSimGpio::kernelOnlyFiles_data()
     QTest::addColumn<int>("flags");
     QTest::addColumn<int>("expectedErrno");
     // export and unexport cannot be read (kernfs: no show method).
-    QTest::newRow("read export") << QByteArray("/sys/class/gpio/export") << int(O_RDONLY)
-                                 << EACCES;
-    QTest::newRow("read unexport") << QByteArray("/sys/class/gpio/unexport") << int(O_RDWR)
-                                   << EACCES;
+    QTest::newRow("read export") << QByteArray("/sys/class/gpio/export") << int(O_RDONLY) << EACCES;
+    QTest::newRow("read unexport")
+        << QByteArray("/sys/class/gpio/unexport") << int(O_RDWR) << EACCES;
     // Userspace cannot create files in sysfs.
     QTest::newRow("create") << QByteArray("/sys/class/gpio/gpio300") << int(O_WRONLY | O_CREAT)
                             << EACCES;
@@ -232,7 +230,8 @@ void TestBoardSimGpio::kernelOnlyFiles()
 void TestBoardSimGpio::listingShowsExportedLines()
 {
     QCOMPARE(SysFile::write("/sys/class/gpio/export", "111"), 3);
-    QStringList entries = QDir("/sys/class/gpio").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    QStringList entries =
+        QDir("/sys/class/gpio").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QCOMPARE(entries, QStringList({"export", "gpio111", "gpio128", "gpio129", "unexport"}));
     QCOMPARE(QDir("/sys/class/gpio/gpio111").entryList(QDir::Files),
              QStringList({"direction", "value"}));
@@ -263,11 +262,10 @@ void TestBoardSimGpio::transcriptHasExactBytes()
         ops << fields.join(' ');
     }
     QCOMPARE(ops, QStringList({"open export O_WRONLY|O_TRUNC 0", "write export 132 3",
-                               "close export 0",
-                               "open gpio132/direction O_WRONLY|O_TRUNC 0",
+                               "close export 0", "open gpio132/direction O_WRONLY|O_TRUNC 0",
                                "write gpio132/direction out 3", "close gpio132/direction 0",
-                               "open gpio132/value O_WRONLY|O_TRUNC 0",
-                               "write gpio132/value 1 1", "close gpio132/value 0"}));
+                               "open gpio132/value O_WRONLY|O_TRUNC 0", "write gpio132/value 1 1",
+                               "close gpio132/value 0"}));
     QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "132"), 3);
 }
 

@@ -22,7 +22,8 @@ bool ControlServer::listen(const std::string &path, std::string *error)
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     unlink(path.c_str());
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 ||
+    if (m_listenFd < 0 ||
+        ::bind(m_listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 ||
         ::listen(m_listenFd, 64) != 0) {
         *error = "cannot listen on " + path + ": " + std::strerror(errno);
         return false;

@@ -338,11 +338,13 @@ void EvdevFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, 
     std::vector<char> buf(size);
     size_t used = 0;
     for (size_t i = size_t(off); i < entries.size(); ++i) {
-        struct stat st{};
+        struct stat st
+        {
+        };
         st.st_ino = entries[i].second;
         st.st_mode = entries[i].second == rootIno ? S_IFDIR : S_IFREG;
-        size_t need = fuse_add_direntry(req, buf.data() + used, size - used, entries[i].first,
-                                        &st, off_t(i + 1));
+        size_t need = fuse_add_direntry(req, buf.data() + used, size - used, entries[i].first, &st,
+                                        off_t(i + 1));
         if (need > size - used)
             break;
         used += need;
@@ -466,8 +468,7 @@ void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse
         err = ENODEV;
     } else if (fs->m_ioctlFails) {
         err = ENOTTY;
-    } else if (readType && nr >= _IOC_NR(EVIOCGABS(0)) &&
-               nr <= _IOC_NR(EVIOCGABS(ABS_MAX))) {
+    } else if (readType && nr >= _IOC_NR(EVIOCGABS(0)) && nr <= _IOC_NR(EVIOCGABS(ABS_MAX))) {
         // The encoder is an unbounded absolute axis: it counts steps since power-on.
         input_absinfo info{};
         if (nr == _IOC_NR(EVIOCGABS(ABS_X))) {

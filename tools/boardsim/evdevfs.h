@@ -89,8 +89,7 @@ private:
     static void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
                           fuse_file_info *fi);
     static void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);
-    static void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
-                       fuse_file_info *fi);
+    static void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi);
     static void opWrite(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t size, off_t off,
                         fuse_file_info *fi);
     static void opFlush(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);

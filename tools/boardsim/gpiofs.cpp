@@ -276,7 +276,9 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
     std::vector<char> buf(size);
     size_t used = 0;
     for (size_t i = size_t(off); i < entries.size(); ++i) {
-        struct stat st{};
+        struct stat st
+        {
+        };
         st.st_ino = entries[i].second;
         // d_type matters: QDir and ls trust it without a stat.
         struct stat full;

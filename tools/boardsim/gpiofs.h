@@ -41,7 +41,15 @@ public:
     const Line &line(int n) const { return m_lines[size_t(n)]; }
 
 private:
-    enum Node { Root = 1, Export = 2, Unexport = 3, LineDir = 0, Direction = 1, Value = 2 };
+    enum Node
+    {
+        Root = 1,
+        Export = 2,
+        Unexport = 3,
+        LineDir = 0,
+        Direction = 1,
+        Value = 2
+    };
     static constexpr fuse_ino_t lineBase = 16;
 
     static fuse_ino_t lineIno(int line, int node) { return lineBase + fuse_ino_t(line) * 4 + node; }
@@ -64,8 +72,7 @@ private:
                          fuse_file_info *fi);
     static void opMknod(fuse_req_t req, fuse_ino_t parent, const char *name, mode_t mode,
                         dev_t rdev);
-    static void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
-                       fuse_file_info *fi);
+    static void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi);
     static void opWrite(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t size, off_t off,
                         fuse_file_info *fi);
     static void opFlush(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);

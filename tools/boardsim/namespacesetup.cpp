@@ -27,15 +27,14 @@ bool NamespaceSetup::enter(std::string *error)
     if (uid != 0) {
         // An unprivileged user may mount only inside a user namespace it owns.
         if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-            *error = std::string("cannot create a user and mount namespace: ") +
-                     std::strerror(errno);
+            *error =
+                std::string("cannot create a user and mount namespace: ") + std::strerror(errno);
             return false;
         }
         if (!writeFile("/proc/self/setgroups", "deny") ||
             !writeFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
             !writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
-            *error = std::string("cannot map the user into its namespace: ") +
-                     std::strerror(errno);
+            *error = std::string("cannot map the user into its namespace: ") + std::strerror(errno);
             return false;
         }
     } else if (unshare(CLONE_NEWNS) != 0) {
@@ -52,8 +51,7 @@ bool NamespaceSetup::enter(std::string *error)
 
 bool NamespaceSetup::mountTmpfs(const std::string &dir, std::string *error)
 {
-    if (mount("boardsim", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=64m") !=
-        0) {
+    if (mount("boardsim", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=64m") != 0) {
         *error = "cannot mount a tmpfs on " + dir + ": " + std::strerror(errno);
         return false;
     }

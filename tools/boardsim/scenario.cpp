@@ -7,7 +7,7 @@ namespace {
 
 const std::set<std::string> iocValues = {"present", "absent", "late", "upper", "second"};
 const std::set<std::string> toolValues = {"ok", "slow", "hang", "missing", "fail"};
-const std::set<std::string> flashValues = {"good",  "case",   "banner", "empty",
+const std::set<std::string> flashValues = {"good",   "case",   "banner", "empty",
                                            "pieces", "silent", "missing"};
 
 bool isDelay(const std::string &value)
@@ -25,8 +25,8 @@ bool isDelay(const std::string &value)
 
 Scenario::Scenario()
 {
-    m_values = {{"ioc", "present"},         {"ioc-delay-ms", "1000"},  {"flash", "good"},
-                {"tool.usbswitch", "ok"},   {"tool.iocboot", "ok"},    {"tool.flash", "ok"},
+    m_values = {{"ioc", "present"},       {"ioc-delay-ms", "1000"}, {"flash", "good"},
+                {"tool.usbswitch", "ok"}, {"tool.iocboot", "ok"},   {"tool.flash", "ok"},
                 {"tool-delay-ms", "3000"}};
 }
 

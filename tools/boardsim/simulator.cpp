@@ -71,8 +71,7 @@ bool parseOnOff(const std::string &text, bool *value)
 
 Simulator::Simulator(const Options &options)
     : m_options(options), m_gpio(m_transcript), m_evdev(m_transcript)
-{
-}
+{}
 
 Simulator::~Simulator()
 {
@@ -516,8 +515,8 @@ bool Simulator::handleRequest(int client, const std::string &line, std::string *
     if (cmd == "wait-transcript" && argc == 2 && parseInt(w[1], &a) && parseInt(w[2], &b) &&
         a >= 0 && b >= 0) {
         // Answered from the loop when the count differs from the caller's, or at the time-out.
-        m_waits.push_back({client, size_t(a),
-                           std::chrono::steady_clock::now() + std::chrono::milliseconds(b)});
+        m_waits.push_back(
+            {client, size_t(a), std::chrono::steady_clock::now() + std::chrono::milliseconds(b)});
         answerWaits(false);
         return false;
     }
@@ -553,7 +552,9 @@ std::string Simulator::handleTool(const std::vector<std::string> &words, bool ac
         m_transcript.add(e);
         return "ok " + mode + " " + m_scenario.get("tool-delay-ms");
     }
-    auto is = [&args](const char *a) { return args.size() == 1 && args[0] == a; };
+    auto is = [&args](const char *a) {
+        return args.size() == 1 && args[0] == a;
+    };
     if (name == "usbswitch" && (is("-i") || is("-f"))) {
         m_media->setSwitched(is("-i"));
         return "ok";

@@ -11,8 +11,7 @@ const char *const ToolBox::toolNames[3] = {"usbswitch", "iocboot", "flash"};
 
 ToolBox::ToolBox(const std::string &binDir, const std::string &toolExecutable)
     : m_binDir(binDir), m_toolExecutable(toolExecutable)
-{
-}
+{}
 
 bool ToolBox::create(std::string *error)
 {
@@ -25,8 +24,8 @@ bool ToolBox::create(std::string *error)
         return false;
     }
     // Scripts run on the board reach the control socket through boardsim-ctl.
-    std::string ctl = m_toolExecutable.substr(0, m_toolExecutable.find_last_of('/') + 1) +
-                      "boardsim-ctl";
+    std::string ctl =
+        m_toolExecutable.substr(0, m_toolExecutable.find_last_of('/') + 1) + "boardsim-ctl";
     if (access(ctl.c_str(), X_OK) == 0)
         symlink(ctl.c_str(), (m_binDir + "/boardsim-ctl").c_str());
     return true;

@@ -33,8 +33,8 @@ void Transcript::add(const Entry &e)
     char t[32];
     std::snprintf(t, sizeof(t), "%.3f", elapsedMs());
     std::string line = std::string("{\"t\": ") + t + ", \"pid\": " + std::to_string(e.pid) +
-                       ", \"op\": \"" + jsonEscape(e.op) + "\", \"path\": \"" +
-                       jsonEscape(e.path) + "\"";
+                       ", \"op\": \"" + jsonEscape(e.op) + "\", \"path\": \"" + jsonEscape(e.path) +
+                       "\"";
     if (e.hasBytes)
         line += ", \"bytes\": \"" + jsonEscape(e.bytes) + "\"";
     if (e.hasHex)
@@ -119,12 +119,9 @@ std::string Transcript::openFlags(int flags)
         out = "O_RDONLY";
     }
     // The kernel keeps O_CREAT and O_EXCL to itself; these are what FUSE sees.
-    const std::pair<int, const char *> names[] = {{O_TRUNC, "O_TRUNC"},
-                                                  {O_APPEND, "O_APPEND"},
-                                                  {O_NONBLOCK, "O_NONBLOCK"},
-                                                  {O_CREAT, "O_CREAT"},
-                                                  {O_EXCL, "O_EXCL"},
-                                                  {O_SYNC, "O_SYNC"}};
+    const std::pair<int, const char *> names[] = {
+        {O_TRUNC, "O_TRUNC"}, {O_APPEND, "O_APPEND"}, {O_NONBLOCK, "O_NONBLOCK"},
+        {O_CREAT, "O_CREAT"}, {O_EXCL, "O_EXCL"},     {O_SYNC, "O_SYNC"}};
     for (const auto &n : names) {
         if ((flags & n.first) == n.first)
             out += std::string("|") + n.second;

@@ -18,7 +18,7 @@ public:
         bool hasBytes = false;
         std::string bytes; // raw; escaped when written out
         bool hasHex = false;
-        std::string hex;   // raw; written as hex digits (binary evdev records)
+        std::string hex; // raw; written as hex digits (binary evdev records)
         bool hasFlags = false;
         std::string flags;
         bool hasResult = true;

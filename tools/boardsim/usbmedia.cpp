@@ -17,8 +17,7 @@ constexpr int lateDelayMs = 8000;
 
 UsbMedia::UsbMedia(const std::string &mediaDir, const Scenario &scenario)
     : m_dir(mediaDir), m_scenario(scenario)
-{
-}
+{}
 
 UsbMedia::~UsbMedia() = default;
 

@@ -30,7 +30,7 @@ public:
         }
         if (reply.compare(0, 2, "ok") != 0) {
             error = QString::fromStdString(reply.compare(0, 6, "error ") == 0 ? reply.substr(6)
-                                                                               : reply);
+                                                                              : reply);
             return false;
         }
         if (payload)

@@ -1,0 +1,190 @@
+#include "boardpanel.h"
+
+#include "boardwatcher.h"
+#include "ui_boardpanel.h"
+
+#include <QButtonGroup>
+#include <QDebug>
+#include <QJsonArray>
+
+namespace {
+
+const QString deviceBeep = QStringLiteral("/sys/class/gpio/gpio128/value");
+const QString lineDangerLamp = QStringLiteral("132");
+const QString lineDangerTest = QStringLiteral("29");
+const QString lineAlarmSound = QStringLiteral("129");
+const QString line18 = QStringLiteral("18");
+
+// The check-mode window is 800 px wide at 0,0; a small gap keeps the two apart.
+constexpr int panelX = 810;
+constexpr int panelWidth = 360;
+constexpr int panelHeight = 480;
+
+QString gpioValue(const QJsonObject &gpio, const QString &line)
+{
+    const QJsonValue entry = gpio.value(line);
+    // Lines not exported have no value file, so there is no level to show.
+    return entry.isObject() ? entry.toObject().value(QStringLiteral("value")).toString()
+                            : QString();
+}
+
+} // namespace
+
+BoardPanel::BoardPanel(const QString &socketPath, QWidget *parent)
+    : QWidget(parent), ui(new Ui::BoardPanel),
+      m_socketPath(socketPath.isEmpty() ? qEnvironmentVariable("BOARDSIM_CONTROL") : socketPath),
+      m_client(m_socketPath)
+{
+    setupUi();
+    createWidgets();
+    createConnections();
+    m_watcher->start();
+}
+
+BoardPanel::~BoardPanel()
+{
+    // The watcher's signals must not reach a half-destroyed window.
+    m_watcher->stop();
+    delete ui;
+}
+
+std::optional<QPoint> BoardPanel::placeBesideCheckMode(const QRect &screen)
+{
+    if (screen.width() < panelX + panelWidth)
+        return std::nullopt;
+    return screen.topLeft() + QPoint(panelX, 0);
+}
+
+void BoardPanel::setupUi()
+{
+    ui->setupUi(this);
+    resize(panelWidth, panelHeight);
+    // Keys typed for the check mode must reach it, not this window: the panel
+    // is worked with the mouse only.
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+}
+
+void BoardPanel::createWidgets()
+{
+    m_watcher = new BoardWatcher(m_socketPath, this);
+    m_beepFlash.setSingleShot(true);
+    m_beepFlash.setInterval(beepFlashMs);
+    m_beepFlash.setTimerType(Qt::PreciseTimer);
+}
+
+void BoardPanel::createConnections()
+{
+    connect(m_watcher, &BoardWatcher::stateChanged, this, &BoardPanel::showState);
+    connect(m_watcher, &BoardWatcher::transcriptGrew, this, &BoardPanel::showTranscript);
+    connect(m_watcher, &BoardWatcher::boardGone, this, &BoardPanel::boardGone);
+    connect(&m_beepFlash, &QTimer::timeout, ui->beepLamp, [this] { ui->beepLamp->setLit(false); });
+    connect(ui->encoderDial, &QDial::valueChanged, this, &BoardPanel::turnEncoder);
+    connect(ui->iocGroup, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
+            [this](QAbstractButton *button) { chooseScenario(QStringLiteral("ioc"), button); });
+    connect(ui->flashGroup, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
+            [this](QAbstractButton *button) { chooseScenario(QStringLiteral("flash"), button); });
+}
+
+void BoardPanel::showState(const QJsonObject &state)
+{
+    const QJsonObject gpio = state.value(QStringLiteral("gpio")).toObject();
+    ui->dangerLamp->setLit(gpioValue(gpio, lineDangerLamp) == QLatin1String("1"));
+    ui->dangerTestLamp->setLit(gpioValue(gpio, lineDangerTest) == QLatin1String("1"));
+    const QString alarm = gpioValue(gpio, lineAlarmSound);
+    ui->alarmSoundValue->setText(alarm.isEmpty() ? tr("unexported") : alarm);
+    const QString level18 = gpioValue(gpio, line18);
+    ui->line18Value->setText(level18.isEmpty() ? tr("unexported") : level18);
+
+    showPosition(state.value(QStringLiteral("position")).toInt());
+
+    const QJsonObject usb = state.value(QStringLiteral("usb")).toObject();
+    ui->usbSwitched->setLit(usb.value(QStringLiteral("switched")).toBool());
+    ui->usbBooted->setLit(usb.value(QStringLiteral("booted")).toBool());
+    ui->usbMounted->setLit(usb.value(QStringLiteral("mounted")).toBool());
+
+    const QJsonObject scenario = state.value(QStringLiteral("scenario")).toObject();
+    showScenario(ui->iocGroup, scenario.value(QStringLiteral("ioc")).toString());
+    // boardsim keeps "flash=missing" as the flash tool missing from PATH and
+    // leaves the flash answer as it was.
+    m_toolFlash = scenario.value(QStringLiteral("tool.flash")).toString();
+    showScenario(ui->flashGroup, m_toolFlash == QLatin1String("missing")
+                                     ? m_toolFlash
+                                     : scenario.value(QStringLiteral("flash")).toString());
+}
+
+void BoardPanel::showTranscript(const QVector<QJsonObject> &entries)
+{
+    int beeps = 0;
+    for (const QJsonObject &entry : entries) {
+        // Only a write the line took drives the buzzer; a refused one (the
+        // line made an input) makes no sound on the board either.
+        if (entry.value(QStringLiteral("op")).toString() == QLatin1String("write") &&
+            entry.value(QStringLiteral("path")).toString() == deviceBeep &&
+            entry.value(QStringLiteral("result")).toInt() >= 0)
+            ++beeps;
+    }
+    if (beeps == 0)
+        return;
+    m_beepCount += beeps;
+    ui->beepCount->setText(tr("Beeps: %1").arg(m_beepCount));
+    ui->beepLamp->setLit(true);
+    // Writes closer together than the flash keep the lamp lit until the last
+    // one's flash is over.
+    m_beepFlash.start();
+}
+
+// Each notch of the dial is one single step of the encoder, the way a real
+// detent produces one record per click; the dial wraps like the endless knob.
+void BoardPanel::turnEncoder(int dialValue)
+{
+    const int notches = ui->encoderDial->maximum() - ui->encoderDial->minimum() + 1;
+    int delta = dialValue - m_dialValue;
+    if (delta > notches / 2)
+        delta -= notches;
+    else if (delta < -notches / 2)
+        delta += notches;
+    m_dialValue = dialValue;
+    const int step = delta > 0 ? 1 : -1;
+    for (int i = 0; i < qAbs(delta); ++i) {
+        if (!m_client.turn(step)) {
+            qDebug() << "boardsim-panel: turn failed:" << m_client.lastError();
+            return;
+        }
+    }
+    showPosition(m_client.position());
+}
+
+void BoardPanel::chooseScenario(const QString &key, QAbstractButton *button)
+{
+    const QString value = button->property("scenarioValue").toString();
+    bool done = m_client.setScenario(key, value);
+    // "flash=missing" took the tool away; another answer needs it back.
+    if (done && key == QLatin1String("flash") && value != QLatin1String("missing") &&
+        m_toolFlash == QLatin1String("missing")) {
+        done = m_client.setScenario(QStringLiteral("tool.flash"), QStringLiteral("ok"));
+        if (done)
+            m_toolFlash = QStringLiteral("ok");
+    } else if (done && key == QLatin1String("flash") && value == QLatin1String("missing")) {
+        m_toolFlash = value;
+    }
+    if (!done)
+        qDebug() << "boardsim-panel: cannot set" << key << "=" << value << ":"
+                 << m_client.lastError();
+}
+
+void BoardPanel::showScenario(QButtonGroup *group, const QString &value)
+{
+    for (QAbstractButton *button : group->buttons()) {
+        if (button->property("scenarioValue").toString() == value) {
+            // setChecked emits no clicked, so this does not set it again.
+            button->setChecked(true);
+            return;
+        }
+    }
+}
+
+void BoardPanel::showPosition(int position)
+{
+    ui->encoderPosition->setText(tr("Position: %1").arg(position));
+}
