@@ -67,7 +67,9 @@ void BoardPanel::setupUi()
 
 void BoardPanel::createWidgets()
 {
-    m_watcher = new BoardWatcher(m_socketPath, this);
+    // Counted here, not when the thread gets going: the beeps of the panel's
+    // whole lifetime count, even those written while the thread starts.
+    m_watcher = new BoardWatcher(m_socketPath, BoardWatcher::transcriptCount(m_socketPath), this);
     m_beepFlash.setSingleShot(true);
     m_beepFlash.setInterval(beepFlashMs);
     m_beepFlash.setTimerType(Qt::PreciseTimer);

@@ -16,8 +16,8 @@ constexpr int coalesceMs = 20;
 
 } // namespace
 
-BoardWatcher::BoardWatcher(const QString &socketPath, QObject *parent)
-    : QThread(parent), m_socketPath(socketPath.toStdString())
+BoardWatcher::BoardWatcher(const QString &socketPath, int knownCount, QObject *parent)
+    : QThread(parent), m_socketPath(socketPath.toStdString()), m_knownCount(knownCount)
 {
     qRegisterMetaType<QVector<QJsonObject>>();
 }
@@ -31,6 +31,16 @@ void BoardWatcher::stop()
 {
     requestInterruption();
     wait();
+}
+
+int BoardWatcher::transcriptCount(const QString &socketPath)
+{
+    ControlConnection conn;
+    std::string reply;
+    if (!conn.connectTo(socketPath.toStdString()) ||
+        !conn.request("transcript-count", &reply, replyMs) || reply.compare(0, 3, "ok ") != 0)
+        return -1;
+    return std::atoi(reply.c_str() + 3);
 }
 
 // The simulator may drop a connection; one fresh connection is tried before
@@ -73,13 +83,15 @@ void BoardWatcher::run()
 {
     ControlConnection conn;
     std::string payload;
-    // Only what happens from now on: the panel counts the beeps it saw.
-    if (!requestWithReconnect(conn, "transcript-count", &payload, replyMs)) {
-        qDebug() << "boardsim-panel: no simulated board:" << conn.lastError().c_str();
-        emit boardGone();
-        return;
+    int known = m_knownCount;
+    if (known < 0) {
+        if (!requestWithReconnect(conn, "transcript-count", &payload, replyMs)) {
+            qDebug() << "boardsim-panel: no simulated board:" << conn.lastError().c_str();
+            emit boardGone();
+            return;
+        }
+        known = std::atoi(payload.c_str());
     }
-    int known = std::atoi(payload.c_str());
     while (!isInterruptionRequested()) {
         const std::string wait =
             "wait-transcript " + std::to_string(known) + " " + std::to_string(waitMs);

@@ -18,12 +18,18 @@ class BoardWatcher : public QThread
 {
     Q_OBJECT
 public:
-    explicit BoardWatcher(const QString &socketPath, QObject *parent = nullptr);
+    // Entries beyond `knownCount` are reported as new; -1 takes the count the
+    // transcript has when the thread starts.
+    BoardWatcher(const QString &socketPath, int knownCount, QObject *parent = nullptr);
     ~BoardWatcher() override;
 
     // Ends the thread within about one wait (waitMs plus a reply) and returns
     // once it has ended.
     void stop();
+
+    // The transcript's length now, -1 when the board does not answer within
+    // a second.
+    static int transcriptCount(const QString &socketPath);
 
     // How long one wait for new transcript entries lasts at most.
     static constexpr int waitMs = 200;
@@ -45,4 +51,5 @@ private:
     bool fetchEntries(ControlConnection &conn, int from, QVector<QJsonObject> *entries);
 
     const std::string m_socketPath;
+    const int m_knownCount;
 };
