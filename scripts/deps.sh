@@ -9,6 +9,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5test5
     libfuse3-dev fuse3
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+    python3 tesseract-ocr tesseract-ocr-eng
 )
 
 missing=()
@@ -25,6 +26,7 @@ if [ ${#missing[@]} -gt 0 ]; then
         exit 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
+    # A foreign architecture with a broken list must not stop a native install.
+    apt-get update -q || echo "deps: apt-get update reported errors; installing from the lists it has" >&2
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
