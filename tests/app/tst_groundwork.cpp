@@ -29,14 +29,9 @@ QStringList repeated(const QString &line, int times)
 }
 
 // The stack's final order: the home page lists the checks in this order.
-enum Page
-{
-    Home,
-    Lcd,
-    KeyTest,
-    LampBuzzer,
-    IocFpga
-};
+// clang-format off
+enum Page { Home, Lcd, KeyTest, LampBuzzer, IocFpga };
+// clang-format on
 
 } // namespace
 
@@ -51,7 +46,6 @@ private slots:
     void cleanup();
 
     void startsOnHomeWithVersionAndEmptyTest();
-    void pagesAreStackedInTheHomePagesOrder();
     void softKeysSwitchPagesAndTheBar_data();
     void softKeysSwitchPagesAndTheBar();
     void clearOneReturnsHomeFromEveryPage_data();
@@ -138,10 +132,7 @@ void tst_groundwork::startsOnHomeWithVersionAndEmptyTest()
     QCOMPARE(m_progress->maximum(), 31);
     QCOMPARE(m_progress->value(), 0); // the form's 24 is replaced
     QCOMPARE(m_keyName->text(), QStringLiteral("None"));
-}
-
-void tst_groundwork::pagesAreStackedInTheHomePagesOrder()
-{
+    // The stack holds the pages in the home page's order of checks.
     QCOMPARE(m_stack->count(), 5);
     QCOMPARE(page(Home)->objectName(), QStringLiteral("homeWidget"));
     QCOMPARE(page(Lcd)->metaObject()->className(), "lcdcheck");
@@ -257,27 +248,52 @@ void tst_groundwork::softKeysAreCountedOnTheKeyTestPage()
 
 void tst_groundwork::all31KeysFillTheBarAndRepeatsDoNot()
 {
-    const QList<Qt::Key> panelKeys = {
-        Qt::Key_F1,         Qt::Key_F2,   Qt::Key_F3,         Qt::Key_F4,       Qt::Key_F5,
-        Qt::Key_F6,         Qt::Key_F7,   Qt::Key_F8,         Qt::Key_F9,       Qt::Key_F10,
-        Qt::Key_0,          Qt::Key_1,    Qt::Key_2,          Qt::Key_3,        Qt::Key_4,
-        Qt::Key_5,          Qt::Key_6,    Qt::Key_7,          Qt::Key_8,        Qt::Key_9,
-        Qt::Key_Period,     Qt::Key_Left, Qt::Key_Right,      Qt::Key_Escape,   Qt::Key_Return,
-        Qt::Key_ScrollLock, Qt::Key_F12,  Qt::Key_VolumeDown, Qt::Key_VolumeUp, Qt::Key_VolumeMute,
-        Qt::Key_Pause};
+    // The panel's keys with the legend the operator must see for each.
+    const QList<QPair<Qt::Key, const char *>> panelKeys = {{Qt::Key_F1, "F1"},
+                                                           {Qt::Key_F2, "F2"},
+                                                           {Qt::Key_F3, "F3"},
+                                                           {Qt::Key_F4, "F4"},
+                                                           {Qt::Key_F5, "F5"},
+                                                           {Qt::Key_F6, "F6"},
+                                                           {Qt::Key_F7, "F7"},
+                                                           {Qt::Key_F8, "F8"},
+                                                           {Qt::Key_F9, "F9"},
+                                                           {Qt::Key_F10, "F10"},
+                                                           {Qt::Key_0, "0"},
+                                                           {Qt::Key_1, "1"},
+                                                           {Qt::Key_2, "2"},
+                                                           {Qt::Key_3, "3"},
+                                                           {Qt::Key_4, "4"},
+                                                           {Qt::Key_5, "5"},
+                                                           {Qt::Key_6, "6"},
+                                                           {Qt::Key_7, "7"},
+                                                           {Qt::Key_8, "8"},
+                                                           {Qt::Key_9, "9"},
+                                                           {Qt::Key_Period, "."},
+                                                           {Qt::Key_Left, "Left"},
+                                                           {Qt::Key_Right, "Right"},
+                                                           {Qt::Key_Escape, "Escape"},
+                                                           {Qt::Key_Return, "Enter"},
+                                                           {Qt::Key_ScrollLock, "Home"},
+                                                           {Qt::Key_F12, "Memory"},
+                                                           {Qt::Key_VolumeDown, "Auto"},
+                                                           {Qt::Key_VolumeUp, "System"},
+                                                           {Qt::Key_VolumeMute, "Start"},
+                                                           {Qt::Key_Pause, "Stop"}};
     QCOMPARE(panelKeys.size(), 31);
     goTo(KeyTest);
     // Reverse order: the count must not depend on the table's order.
     int expected = 0;
     for (auto it = panelKeys.crbegin(); it != panelKeys.crend(); ++it) {
-        press(*it);
+        press(it->first);
+        QCOMPARE(m_keyName->text(), QString::fromLatin1(it->second));
         QCOMPARE(m_progress->value(), ++expected);
     }
     QCOMPARE(m_progress->value(), m_progress->maximum());
 
     s_debugLines.clear();
     press(Qt::Key_5);
-    QTest::keyClick(m_window, Qt::Key_F3, Qt::NoModifier); // a second press
+    press(Qt::Key_F3);
     QKeyEvent autoRepeat(QEvent::KeyPress, Qt::Key_7, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(m_window, &autoRepeat);
     QCOMPARE(m_progress->value(), 31);
@@ -341,6 +357,7 @@ void tst_groundwork::unknownKeyIsNotCountedAsF1_data()
     QTest::newRow("Up") << Qt::Key_Up;
     QTest::newRow("keypad Enter") << Qt::Key_Enter;
     QTest::newRow("letter") << Qt::Key_Q;
+    QTest::newRow("Down") << Qt::Key_Down;
 }
 
 void tst_groundwork::unknownKeyIsNotCountedAsF1()
