@@ -5,7 +5,6 @@
 
 #include <QButtonGroup>
 #include <QDebug>
-#include <QJsonArray>
 
 namespace {
 
