@@ -196,12 +196,14 @@ void tst_BoardPanel::dialTurnsTheEncoderOneStepPerNotch_data()
     QTest::addColumn<int>("to");
     QTest::addColumn<int>("steps");
 
-    // Within the dial's 20 notches.
+    // Within the dial's 20 notches round.
     QTest::newRow("three notches up") << 0 << 3 << 3;
     QTest::newRow("two notches down") << 5 << 3 << -2;
     // Across the wrap point the dial went the short way round.
     QTest::newRow("up past the top") << 18 << 1 << 3;
     QTest::newRow("down past the top") << 1 << 18 << -3;
+    // 0 and 20 are one place on a wrapping dial: no turn at all.
+    QTest::newRow("top from either end") << 0 << 20 << 0;
 }
 
 void tst_BoardPanel::dialTurnsTheEncoderOneStepPerNotch()

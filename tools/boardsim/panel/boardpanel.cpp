@@ -139,7 +139,9 @@ void BoardPanel::showTranscript(const QVector<QJsonObject> &entries)
 // detent produces one record per click; the dial wraps like the endless knob.
 void BoardPanel::turnEncoder(int dialValue)
 {
-    const int notches = ui->encoderDial->maximum() - ui->encoderDial->minimum() + 1;
+    // A wrapping QDial puts its minimum and maximum at the same angle, so the
+    // circle holds maximum - minimum notches (20: 0 and 20 are the top).
+    const int notches = ui->encoderDial->maximum() - ui->encoderDial->minimum();
     int delta = dialValue - m_dialValue;
     if (delta > notches / 2)
         delta -= notches;
