@@ -332,24 +332,10 @@ void EvdevFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, 
         fuse_reply_err(req, ENOTDIR);
         return;
     }
-    std::vector<std::pair<const char *, fuse_ino_t>> entries = {{".", rootIno}, {"..", rootIno}};
+    std::vector<FuseDirEntry> entries = {{".", rootIno, S_IFDIR}, {"..", rootIno, S_IFDIR}};
     if (!fs->m_absent && !fs->m_gone)
-        entries.push_back({"event0", eventIno});
-    std::vector<char> buf(size);
-    size_t used = 0;
-    for (size_t i = size_t(off); i < entries.size(); ++i) {
-        struct stat st
-        {
-        };
-        st.st_ino = entries[i].second;
-        st.st_mode = entries[i].second == rootIno ? S_IFDIR : S_IFREG;
-        size_t need = fuse_add_direntry(req, buf.data() + used, size - used, entries[i].first, &st,
-                                        off_t(i + 1));
-        if (need > size - used)
-            break;
-        used += need;
-    }
-    fuse_reply_buf(req, buf.data(), used);
+        entries.push_back({"event0", eventIno, S_IFREG});
+    replyDirectory(req, size, off, entries);
 }
 
 void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)

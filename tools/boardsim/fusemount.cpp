@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <vector>
 
 FuseMount::~FuseMount()
@@ -66,4 +67,22 @@ void FuseMount::unmount()
     m_session = nullptr;
     std::free(m_buf.mem);
     m_buf = fuse_buf{};
+}
+
+void replyDirectory(fuse_req_t req, size_t size, off_t offset,
+                    const std::vector<FuseDirEntry> &entries)
+{
+    std::vector<char> buf(size);
+    size_t used = 0;
+    for (size_t i = size_t(offset); i < entries.size(); ++i) {
+        struct stat st = {};
+        st.st_ino = entries[i].ino;
+        st.st_mode = entries[i].type;
+        const size_t need = fuse_add_direntry(req, buf.data() + used, size - used,
+                                              entries[i].name.c_str(), &st, off_t(i + 1));
+        if (need > size - used)
+            break;
+        used += need;
+    }
+    fuse_reply_buf(req, buf.data(), used);
 }

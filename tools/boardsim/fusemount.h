@@ -2,6 +2,22 @@
 
 #include <fuse_lowlevel.h>
 #include <string>
+#include <sys/types.h>
+#include <vector>
+
+// One entry of a simulated directory; `type` is S_IFDIR or S_IFREG.
+struct FuseDirEntry
+{
+    std::string name;
+    fuse_ino_t ino;
+    mode_t type;
+};
+
+// Answers a readdir request with the entries from `offset` on that fit in
+// `size` bytes. The type goes into d_type, which QDir and ls trust without
+// a stat of their own.
+void replyDirectory(fuse_req_t req, size_t size, off_t offset,
+                    const std::vector<FuseDirEntry> &entries);
 
 // One low-level FUSE session, driven from the simulator's own poll loop
 // instead of libfuse's loop: a single thread serves every file system, so a

@@ -255,41 +255,25 @@ void GpioFs::opSetattr(fuse_req_t req, fuse_ino_t ino, struct stat *, int, fuse_
 void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *)
 {
     GpioFs *fs = self(req);
-    std::vector<std::pair<std::string, fuse_ino_t>> entries = {{".", ino}, {"..", Root}};
+    std::vector<FuseDirEntry> entries = {{".", ino, S_IFDIR}, {"..", Root, S_IFDIR}};
     int line = 0;
     int node = 0;
     if (ino == Root) {
         if (!fs->m_exportMissing)
-            entries.push_back({"export", Export});
-        entries.push_back({"unexport", Unexport});
+            entries.push_back({"export", Export, S_IFREG});
+        entries.push_back({"unexport", Unexport, S_IFREG});
         for (int i = 0; i < lineCount; ++i) {
             if (fs->m_lines[size_t(i)].exported)
-                entries.push_back({"gpio" + std::to_string(i), lineIno(i, LineDir)});
+                entries.push_back({"gpio" + std::to_string(i), lineIno(i, LineDir), S_IFDIR});
         }
     } else if (fs->decode(ino, &line, &node) && node == LineDir) {
-        entries.push_back({"direction", lineIno(line, Direction)});
-        entries.push_back({"value", lineIno(line, Value)});
+        entries.push_back({"direction", lineIno(line, Direction), S_IFREG});
+        entries.push_back({"value", lineIno(line, Value), S_IFREG});
     } else {
         fuse_reply_err(req, ENOTDIR);
         return;
     }
-    std::vector<char> buf(size);
-    size_t used = 0;
-    for (size_t i = size_t(off); i < entries.size(); ++i) {
-        struct stat st
-        {
-        };
-        st.st_ino = entries[i].second;
-        // d_type matters: QDir and ls trust it without a stat.
-        struct stat full;
-        st.st_mode = fs->nodeStat(st.st_ino, &full) ? (full.st_mode & S_IFMT) : S_IFDIR;
-        size_t need = fuse_add_direntry(req, buf.data() + used, size - used,
-                                        entries[i].first.c_str(), &st, off_t(i + 1));
-        if (need > size - used)
-            break;
-        used += need;
-    }
-    fuse_reply_buf(req, buf.data(), used);
+    replyDirectory(req, size, off, entries);
 }
 
 void GpioFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
