@@ -1,22 +1,12 @@
-#include "recordlayout.h"
-
-// Built with _TIME_BITS=64 (see CMakeLists.txt): struct timeval grows to 16
-// bytes there, and the record must not grow with it, because the 32-bit
-// kernel interface still hands out 16-byte records.
+// Built with _TIME_BITS=64 (see CMakeLists.txt), the default of newer 32-bit ARM distributions:
+// struct timeval grows to 16 bytes there, yet the 32-bit kernel interface still hands out 16-byte
+// records, so the record must not grow with it. Checked as the ARM build compiles this unit.
+#include <cstddef>
 #include <linux/input.h>
 
-// glibc turns _TIME_BITS=64 into __USE_TIME_BITS64, the macro the kernel's
-// header looks at; without it this unit would measure the default layout twice.
-#if !defined(__USE_TIME_BITS64)
-#error "this unit must be compiled with _TIME_BITS=64"
-#endif
-
-RecordLayout RecordLayout::time64()
-{
-    return {sizeof(input_event),
-            offsetof(input_event, input_event_sec),
-            offsetof(input_event, input_event_usec),
-            offsetof(input_event, type),
-            offsetof(input_event, code),
-            offsetof(input_event, value)};
-}
+static_assert(sizeof(time_t) == 8, "this unit must be compiled with _TIME_BITS=64");
+static_assert(sizeof(input_event) == 16 && offsetof(input_event, input_event_sec) == 0 &&
+                  offsetof(input_event, input_event_usec) == 4 &&
+                  offsetof(input_event, type) == 8 && offsetof(input_event, code) == 10 &&
+                  offsetof(input_event, value) == 12,
+              "the board's record layout under a 64-bit time_t");
