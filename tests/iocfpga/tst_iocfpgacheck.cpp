@@ -1,566 +1,304 @@
 #include "boardsimclient.h"
 #include "boardtool.h"
 #include "iocfpgacheck.h"
+#include "picttimermsg.h"
 
-#include <QDialog>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QJsonArray>
 #include <QLabel>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QtTest>
 
-#include <cerrno>
-#include <functional>
-#include <signal.h>
-
-// The IOC/FPGA page against the simulated board: what the tools answer, what
-// the automounter leaves under /run/media, and what the page makes of it.
-class tst_IocFpgaCheck : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
-
-    void startsWithNoFindingsAndNoVerdicts();
-    void verdictsAreRedWhateverTheySay_data();
-    void verdictsAreRedWhateverTheySay();
-    void buttonCaptionsBreakAfterTheirBlank_data();
-    void buttonCaptionsBreakAfterTheirBlank();
-
-    void fpgaVerdictFollowsFlashOutput_data();
-    void fpgaVerdictFollowsFlashOutput();
-    void secondFpgaReadKeepsOldVerdictUntilAnswer();
-
-    void searchFindsFirmwareUnderSdEntries_data();
-    void searchFindsFirmwareUnderSdEntries();
-    void searchWithoutMountDirectoryFindsNothing();
-
-    void iocCheckSwitchesBackWhateverTheToolsDo_data();
-    void iocCheckSwitchesBackWhateverTheToolsDo();
-    void escapeDuringWaitSearchesAtOnce();
-
-    void boardToolIsKilledOnlyAfterItsBound_data();
-    void boardToolIsKilledOnlyAfterItsBound();
-
-private:
-    QLabel *label(const QString &name) const { return m_page->findChild<QLabel *>(name); }
-    QString text(const char *name) const { return label(QLatin1String(name))->text(); }
-    bool setScenario(const QStringList &settings);
-    bool runFpgaCheck();
-    QStringList toolCalls(QVector<int> *pids = nullptr, QVector<double> *times = nullptr);
-    QStringList debugLines(const QString &prefix) const;
-
-    BoardSimClient m_board;
-    iocFpgaCheck *m_page = nullptr;
-    QProcess *m_flash = nullptr;
-};
-
-namespace {
-
 const QString MediaDir = QStringLiteral("/run/media");
-
-// The board's state at boardsim's start; every test begins from it.
-const QStringList DefaultScenario = {"ioc=present",       "ioc-delay-ms=1000", "flash=good",
-                                     "tool.usbswitch=ok", "tool.iocboot=ok",   "tool.flash=ok",
-                                     "tool-delay-ms=3000"};
-
 const QStringList SwitchOverCalls = {"usbswitch -i", "iocboot -i", "iocboot -f", "usbswitch -f"};
+const QString Success = QStringLiteral("FPGA Check Success!"), Fail = "FPGA Check FAIL!";
+const QColor Red(225, 26, 26);
 
-QStringList g_debugLines;
-QtMessageHandler g_testHandler = nullptr;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
+static QStringList g_debugLines;
+static QtMessageHandler g_testHandler = nullptr;
+static void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type == QtDebugMsg)
-        g_debugLines.append(message);
+    g_debugLines.append(message);
     g_testHandler(type, context, message);
 }
 
-// "dir/" makes a directory, anything else an empty file (parents included).
-bool makeMediaEntry(const QString &relative)
+// The IOC/FPGA page and its waiting dialog, against the simulated board.
+class tst_IocFpgaCheck : public QObject
 {
-    const QString path = MediaDir + QLatin1Char('/') + relative;
-    QFile file(path);
-    return QDir().mkpath(QFileInfo(path).path()) &&
-           (relative.endsWith(QLatin1Char('/')) || file.open(QIODevice::WriteOnly));
-}
+    Q_OBJECT
+    BoardSimClient m_board;
+    iocFpgaCheck *m_page = nullptr;
+    QProcess *m_flash = nullptr;
+    QVector<double> m_callTimes; // of the last toolCalls(), on the board's clock
+    QString m_atStart;
 
-int pixelsWhere(const QImage &image, const std::function<bool(const QColor &)> &test)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += test(image.pixelColor(x, y));
-    return count;
-}
-
-} // namespace
-
-void tst_IocFpgaCheck::initTestCase()
-{
-    QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError()));
-    // For QSignalSpy on the flash process's ends.
-    qRegisterMetaType<QProcess::ExitStatus>();
-    qRegisterMetaType<QProcess::ProcessError>();
-    g_testHandler = qInstallMessageHandler(captureDebug);
-}
-
-void tst_IocFpgaCheck::cleanupTestCase()
-{
-    qInstallMessageHandler(g_testHandler);
-}
-
-void tst_IocFpgaCheck::init()
-{
-    QVERIFY(setScenario(DefaultScenario));
-    if (QDir(MediaDir).exists()) { // left as it is on a board without it
-        QDir(MediaDir).removeRecursively();
-        QDir().mkpath(MediaDir);
+    QLabel *label(const char *name) const { return m_page->findChild<QLabel *>(name); }
+    QString text(const char *name) const { return label(name)->text(); }
+    bool setScenario(const QStringList &settings)
+    {
+        for (const QString &setting : settings)
+            if (!m_board.setScenario(setting.section('=', 0, 0), setting.section('=', 1)))
+                return false;
+        return true;
     }
-    QVERIFY(m_board.clearTranscript());
-    g_debugLines.clear();
+    // F1 as the operator presses it, until flash has ended; notes the labels as it starts.
+    bool runFpgaCheck()
+    {
+        bool ended = false;
+        QObject guard;
+        connect(m_flash, &QProcess::stateChanged, &guard, [&](QProcess::ProcessState state) {
+            if (state == QProcess::Starting)
+                m_atStart = text("fpgaId_label") + '|' + text("fpgaCheckResut_label");
+            ended = state == QProcess::NotRunning;
+        });
+        QTest::keyClick(m_page, Qt::Key_F1); // clicks through animateClick, ~100 ms later
+        return QTest::qWaitFor([&] { return ended; }, 10000);
+    }
+    QStringList toolCalls() // the transcript's exec rows as "tool args"
+    {
+        QStringList calls;
+        m_callTimes.clear();
+        for (const QJsonObject &row : m_board.transcript())
+            if (row["op"] == "exec") {
+                calls << row["path"].toString() + ' ' +
+                             row["args"].toVariant().toStringList().join(' ');
+                m_callTimes << row["t"].toDouble();
+            }
+        return calls;
+    }
+    // Verdicts are red whatever they say, so that the operator reads each; findings are not.
+    bool isRed(const char *name) const { return label(name)->palette().windowText() == Red; }
+    void compareIocVerdict(bool found)
+    {
+        QVERIFY(isRed("iocCheckResult_label") && !isRed("iocCheck_label"));
+        QCOMPARE(text("iocCheck_label"), found ? "IOC was recognized as USB." : "IOC not found.");
+        QCOMPARE(text("iocCheckResult_label"), found ? "IOC Check Suceccs!" : "IOC Check FAIL!");
+    }
 
-    m_page = new iocFpgaCheck;
-    m_flash = m_page->findChild<QProcess *>();
-    QVERIFY(m_flash);
-    m_page->show();
-    QApplication::setActiveWindow(m_page);
-    QVERIFY(QTest::qWaitForWindowActive(m_page));
-}
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError()));
+        g_testHandler = qInstallMessageHandler(captureDebug);
+    }
+    void init()
+    {
+        // The board's state at boardsim's start; every test begins from it.
+        QVERIFY(setScenario({"ioc=present", "ioc-delay-ms=1000", "flash=good", "tool.usbswitch=ok",
+                             "tool.iocboot=ok", "tool.flash=ok", "tool-delay-ms=3000"}));
+        if (QDir(MediaDir).exists()) // left as it is on a board without it
+            QVERIFY(QDir(MediaDir).removeRecursively() && QDir().mkpath(MediaDir));
+        QVERIFY(m_board.clearTranscript());
+        g_debugLines.clear();
+        m_page = new iocFpgaCheck;
+        m_flash = m_page->findChild<QProcess *>();
+        QVERIFY(m_flash);
+        m_page->show();
+        QApplication::setActiveWindow(m_page);
+        QVERIFY(QTest::qWaitForWindowActive(m_page));
+    }
+    void cleanup()
+    {
+        QTRY_COMPARE(m_flash->state(), QProcess::NotRunning); // else killed with a warning
+        delete m_page;
+    }
 
-void tst_IocFpgaCheck::cleanup()
-{
-    // A read still under way would be killed with a warning by the page's end.
-    if (m_flash)
-        QTRY_COMPARE_WITH_TIMEOUT(m_flash->state(), QProcess::NotRunning, 10000);
-    delete m_page;
-    m_page = nullptr;
-    m_flash = nullptr;
-}
+    void startsWithNoFindingsAndNoVerdicts()
+    {
+        const QStringList texts = {text("fpgaId_label"), text("fpgaCheckResut_label"),
+                                   text("iocCheck_label"), text("iocCheckResult_label")};
+        QCOMPARE(texts, QStringList({"---", "", "---", ""}));
+        // Real line feeds after the blank, which stays on the first line.
+        QCOMPARE(m_page->findChild<QPushButton *>("fpgaCheckButton")->text(), "FPGA ID \nCheck");
+        QCOMPARE(m_page->findChild<QPushButton *>("iocCheckButton")->text(), "IOC \nCheck");
+    }
 
-bool tst_IocFpgaCheck::setScenario(const QStringList &settings)
-{
-    for (const QString &setting : settings) {
-        const int eq = setting.indexOf(QLatin1Char('='));
-        if (!m_board.setScenario(setting.left(eq), setting.mid(eq + 1))) {
-            qWarning() << "scenario" << setting << m_board.lastError();
-            return false;
+    void fpgaVerdictFollowsFlashOutput_data()
+    {
+        QTest::addColumn<QString>("finding"); // fpgaId_label afterwards
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<int>("pieces"); // debug lines, the last quoting the finding
+        QTest::newRow("good") << "Identification: 0xc22015" << Success << 1; // line end trimmed
+        QTest::newRow("case") << "identification: 0xC22015" << Fail << 1;
+        // The whole trimmed output is the finding, so a banner makes it two lines.
+        QTest::newRow("banner") << "Flash utility 2.1\nIdentification: 0xc22015" << Fail << 1;
+        QTest::newRow("empty") << "" << Fail << 1; // a lone line end trims to nothing
+        // Two reads 300 ms apart: each piece is judged alone and the second stands.
+        QTest::newRow("pieces") << "c22015" << Fail << 2;
+        // No answer on stdout: the handler never runs, "---" and the old verdict stay.
+        QTest::newRow("silent") << "---" << Success << 0;
+        QTest::newRow("missing") << "---" << Success << 0;
+    }
+    void fpgaVerdictFollowsFlashOutput()
+    {
+        QFETCH(QString, finding);
+        QFETCH(QString, verdict);
+        QFETCH(int, pieces);
+        // A check with the other verdict first, so that a new verdict has to replace it.
+        const QString flash = QTest::currentDataTag(); // boardsim's flash answer
+        QVERIFY(setScenario({flash == "good" ? "flash=case" : "flash=good"}));
+        QVERIFY(runFpgaCheck());
+        const QString before = text("fpgaCheckResut_label");
+        QCOMPARE(before == verdict, pieces == 0);
+        QVERIFY(setScenario({"flash=" + flash}));
+        g_debugLines.clear();
+        QVERIFY(runFpgaCheck());
+        // Until the answer comes the finding reads "---" and the old verdict stays.
+        QCOMPARE(m_atStart, "---|" + before);
+        QCOMPARE(text("fpgaId_label"), finding);
+        QCOMPARE(text("fpgaCheckResut_label"), verdict);
+        QVERIFY(isRed("fpgaCheckResut_label") && !isRed("fpgaId_label"));
+        const QStringList debug = g_debugLines.filter("fpga Identification: ");
+        QCOMPARE(debug.size(), pieces);
+        if (pieces)
+            QCOMPARE(debug.last(), "fpga Identification: \"" + finding.replace('\n', "\\n") + '"');
+    }
+    void searchFindsFirmwareUnderSdEntries_data()
+    {
+        QTest::addColumn<QStringList>("entries"); // under /run/media; "x/" is a directory
+        QTest::addColumn<bool>("found");
+        QTest::newRow("sda1") << QStringList{"sda1/firmware.bin"} << true;
+        QTest::newRow("sdb1 past sda1") << QStringList{"sda1/", "sdb1/firmware.bin"} << true;
+        QTest::newRow("SDA1") << QStringList{"SDA1/firmware.bin"} << true; // "sd*" ignores case
+        QTest::newRow("empty sda1") << QStringList{"sda1/"} << false; // "." and ".." do not count
+        QTest::newRow("mmcblk0p1") << QStringList{"mmcblk0p1/firmware.bin"} << false; // a card
+        QTest::newRow("file named sdx") << QStringList{"sdx"} << false;
+        QTest::newRow("one level down") << QStringList{"sda1/boot/firmware.bin"} << false;
+        QTest::newRow("FIRMWARE.BIN") << QStringList{"sda1/FIRMWARE.BIN"} << false;
+        QTest::newRow("no /run/media") << QStringList() << false; // alone, --no-run-media
+    }
+    void searchFindsFirmwareUnderSdEntries()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(bool, found);
+        if (entries.isEmpty() && QDir(MediaDir).exists())
+            QSKIP("needs a board without /run/media (boardsim --no-run-media)");
+        for (const QString &entry : entries) { // a directory, or an empty file
+            QFile file(MediaDir + '/' + entry);
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()) &&
+                    (entry.endsWith('/') || file.open(QIODevice::WriteOnly)));
         }
+        QCOMPARE(m_page->searchIocUsbMemory(), found);
+        compareIocVerdict(found);
     }
-    return true;
-}
 
-// F1 as the operator presses it; returns when flash has ended or failed to start.
-bool tst_IocFpgaCheck::runFpgaCheck()
-{
-    QSignalSpy ended(m_flash, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-    QSignalSpy failed(m_flash, &QProcess::errorOccurred);
-    QTest::keyClick(m_page, Qt::Key_F1);
-    // The shortcut clicks through animateClick, ~100 ms later.
-    return QTest::qWaitFor([&] { return ended.count() + failed.count() > 0; }, 10000);
-}
-
-QStringList tst_IocFpgaCheck::toolCalls(QVector<int> *pids, QVector<double> *times)
-{
-    QStringList calls;
-    const QVector<QJsonObject> rows = m_board.transcript();
-    for (const QJsonObject &row : rows) {
-        if (row.value(QStringLiteral("op")).toString() != QLatin1String("exec"))
-            continue;
-        QStringList words{row.value(QStringLiteral("path")).toString()};
-        const QJsonArray args = row.value(QStringLiteral("args")).toArray();
-        for (const QJsonValue &arg : args)
-            words << arg.toString();
-        calls << words.join(QLatin1Char(' '));
-        if (pids)
-            pids->append(row.value(QStringLiteral("pid")).toInt());
-        if (times)
-            times->append(row.value(QStringLiteral("t")).toDouble());
+    void iocCheckSwitchesBackWhateverTheToolsDo_data()
+    {
+        QTest::addColumn<QStringList>("scenario");
+        QTest::addColumn<QStringList>("calls"); // exec rows of the transcript, in order
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<int>("minMs"); // how long the whole check takes, at least
+        // The countdown (5 s, maybe 5 % early, + 200 ms) starts before the switch-over:
+        // 1.5 s of a slow usbswitch shorten the wait and add to the way back.
+        QTest::newRow("slow switch-over")
+            << QStringList{"tool.usbswitch=slow", "tool-delay-ms=1500"} << SwitchOverCalls << true
+            << 6250;
+        // Exit codes are ignored and a missing tool leaves no exec row; the rest still runs.
+        QTest::newRow("tools fail or are missing")
+            << QStringList{"tool.usbswitch=missing", "tool.iocboot=fail"}
+            << QStringList{"iocboot -i", "iocboot -f"} << false << 4940;
+        // The IOC needs 3 s: the search at once after the Escape cannot find it.
+        QTest::newRow("Escape at 1 s")
+            << QStringList{"ioc-delay-ms=3000"} << SwitchOverCalls << false << 950;
     }
-    return calls;
-}
+    void iocCheckSwitchesBackWhateverTheToolsDo()
+    {
+        QFETCH(QStringList, scenario);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, found);
+        QFETCH(int, minMs);
+        const bool escape = QTest::currentDataTag() == QLatin1String("Escape at 1 s");
+        QVERIFY(setScenario(scenario));
+        if (escape)
+            QTimer::singleShot(1000, this, [] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                QApplication::setActiveWindow(dialog);
+                QTest::keyClick(dialog, Qt::Key_Escape); // ends exec() at once, rejected
+                QVERIFY(!dialog->isVisible() && dialog->result() == QDialog::Rejected);
+            });
+        QElapsedTimer clock;
+        clock.start();
+        QTest::keyClick(m_page, Qt::Key_F2); // the click blocks in the wait until it is over
+        QTRY_VERIFY_WITH_TIMEOUT(text("iocCheckResult_label") != QString(), 15000);
+        // The upper bound is only against a hang: load stretches the check.
+        const int took = clock.elapsed();
+        QCOMPARE(qBound(minMs, took, escape ? 2500 : minMs + 5000), took);
+        compareIocVerdict(found);
+        QCOMPARE(toolCalls(), calls);
+        // The switch back starts ~5.2 s after the first call however long the switch-over
+        // took (the board's clock, so load on the test hardly matters).
+        const double untilBack = m_callTimes.at(calls.indexOf("iocboot -f")) - m_callTimes.first();
+        QCOMPARE(qMin(untilBack, 5200.0 + 800), untilBack);
+        QVERIFY(!QFile::exists(MediaDir + "/sda1/firmware.bin")); // switched back
+    }
 
-QStringList tst_IocFpgaCheck::debugLines(const QString &prefix) const
-{
-    QStringList lines;
-    for (const QString &line : qAsConst(g_debugLines))
-        if (line.startsWith(prefix))
-            lines << line;
-    return lines;
-}
-
-// ---- The page before and after a check ----
-
-void tst_IocFpgaCheck::startsWithNoFindingsAndNoVerdicts()
-{
-    QCOMPARE(text("fpgaId_label"), QStringLiteral("---"));
-    QCOMPARE(text("fpgaCheckResut_label"), QString());
-    QCOMPARE(text("iocCheck_label"), QStringLiteral("---"));
-    QCOMPARE(text("iocCheckResult_label"), QString());
-}
-
-void tst_IocFpgaCheck::verdictsAreRedWhateverTheySay_data()
-{
-    QTest::addColumn<QString>("labelName");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("red");
-
-    // Verdicts: red for success as well, so that the operator reads every one.
-    QTest::newRow("FPGA success") << "fpgaCheckResut_label"
-                                  << "FPGA Check Success!" << true;
-    QTest::newRow("FPGA failure") << "fpgaCheckResut_label"
-                                  << "FPGA Check FAIL!" << true;
-    QTest::newRow("IOC success") << "iocCheckResult_label"
-                                 << "IOC Check Suceccs!" << true;
-    QTest::newRow("IOC failure") << "iocCheckResult_label"
-                                 << "IOC Check FAIL!" << true;
-    // Findings keep the page's default text colour.
-    QTest::newRow("FPGA finding") << "fpgaId_label"
-                                  << "Identification: 0xc22015" << false;
-    QTest::newRow("IOC finding") << "iocCheck_label"
-                                 << "IOC was recognized as USB." << false;
-}
-
-void tst_IocFpgaCheck::verdictsAreRedWhateverTheySay()
-{
-    QFETCH(QString, labelName);
-    QFETCH(QString, text);
-    QFETCH(bool, red);
-
-    label(labelName)->setText(text);
-    const QImage image = label(labelName)->grab().toImage();
-    if (red) // glyph cores in exactly rgb(225, 26, 26)
-        QVERIFY(pixelsWhere(image, [](const QColor &c) { return c == QColor(225, 26, 26); }) > 0);
-    else // not even anti-aliased edges in a reddish tone
-        QCOMPARE(pixelsWhere(image,
-                             [](const QColor &c) {
-                                 return c.red() > c.green() + 60 && c.red() > c.blue() + 60;
-                             }),
-                 0);
-}
-
-void tst_IocFpgaCheck::buttonCaptionsBreakAfterTheirBlank_data()
-{
-    QTest::addColumn<QString>("buttonName");
-    QTest::addColumn<QStringList>("lines");
-
-    // The blank stays at the end of the first line.
-    QTest::newRow("F1 FPGA") << "fpgaCheckButton" << QStringList{"FPGA ID ", "Check"};
-    QTest::newRow("F2 IOC") << "iocCheckButton" << QStringList{"IOC ", "Check"};
-}
-
-void tst_IocFpgaCheck::buttonCaptionsBreakAfterTheirBlank()
-{
-    QFETCH(QString, buttonName);
-    QFETCH(QStringList, lines);
-
-    auto *button = m_page->findChild<QPushButton *>(buttonName);
-    QCOMPARE(button->text().split(QLatin1Char('\n')), lines);
-    // A real line feed, not an escaped one: the caption needs two lines of height.
-    QPushButton oneLine(lines.last());
-    oneLine.setFont(button->font());
-    QVERIFY(button->sizeHint().height() >=
-            oneLine.sizeHint().height() + button->fontMetrics().lineSpacing() - 1);
-}
-
-// ---- FPGA identification ----
-
-void tst_IocFpgaCheck::fpgaVerdictFollowsFlashOutput_data()
-{
-    QTest::addColumn<QString>("before");  // flash answer of the check before
-    QTest::addColumn<QString>("flash");   // flash answer of the check under test
-    QTest::addColumn<QString>("finding"); // fpgaId_label afterwards
-    QTest::addColumn<QString>("verdict");
-    QTest::addColumn<QStringList>("debug"); // the check's "fpga Identification" lines
-
-    const QString success = QStringLiteral("FPGA Check Success!");
-    const QString fail = QStringLiteral("FPGA Check FAIL!");
-
-    // The expected part; the line end is trimmed away. Comes after a failure,
-    // so the verdict has to change.
-    QTest::newRow("expected with line end")
-        << "case"
-        << "good"
-        << "Identification: 0xc22015" << success
-        << QStringList{R"(fpga Identification: "Identification: 0xc22015")"};
-
-    // Wrong answers, each after a good check so the verdict has to change.
-    // The comparison is case-sensitive: lower-case I, upper-case hex digits.
-    QTest::newRow("letter case") << "good"
-                                 << "case"
-                                 << "identification: 0xC22015" << fail
-                                 << QStringList{
-                                        R"(fpga Identification: "identification: 0xC22015")"};
-    // The whole trimmed output is the finding, so a banner makes it two lines.
-    QTest::newRow("banner line")
-        << "good"
-        << "banner"
-        << "Flash utility 2.1\nIdentification: 0xc22015" << fail
-        << QStringList{R"(fpga Identification: "Flash utility 2.1\nIdentification: 0xc22015")"};
-    // A lone line end trims to nothing.
-    QTest::newRow("white space only") << "good"
-                                      << "empty"
-                                      << "" << fail << QStringList{R"(fpga Identification: "")"};
-    // Two reads 300 ms apart: each piece is judged alone and the second stands.
-    QTest::newRow("pieces") << "good"
-                            << "pieces"
-                            << "c22015" << fail
-                            << QStringList{R"(fpga Identification: "Identification: 0x")",
-                                           R"(fpga Identification: "c22015")"};
-
-    // No answer on stdout: the handler never runs, "---" and the old verdict stay.
-    QTest::newRow("silent (stderr only)") << "good"
-                                          << "silent"
-                                          << "---" << success << QStringList();
-    QTest::newRow("flash missing") << "good"
-                                   << "missing"
-                                   << "---" << success << QStringList();
-}
-
-void tst_IocFpgaCheck::fpgaVerdictFollowsFlashOutput()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, flash);
-    QFETCH(QString, finding);
-    QFETCH(QString, verdict);
-    QFETCH(QStringList, debug);
-
-    QVERIFY(setScenario({"flash=" + before}));
-    QVERIFY(runFpgaCheck());
-    // Where the check under test writes a verdict, it has to replace a different one.
-    if (!debug.isEmpty())
-        QVERIFY(text("fpgaCheckResut_label") != verdict);
-
-    QVERIFY(setScenario({"flash=" + flash}));
-    g_debugLines.clear();
-    QVERIFY(runFpgaCheck());
-    QCOMPARE(text("fpgaId_label"), finding);
-    QCOMPARE(text("fpgaCheckResut_label"), verdict);
-    QCOMPARE(debugLines(QStringLiteral("fpga Identification: ")), debug);
-}
-
-void tst_IocFpgaCheck::secondFpgaReadKeepsOldVerdictUntilAnswer()
-{
-    QVERIFY(setScenario({"flash=case"}));
-    QVERIFY(runFpgaCheck());
-    QCOMPARE(text("fpgaCheckResut_label"), QStringLiteral("FPGA Check FAIL!"));
-
-    // The chip answers correctly this time, but only after 1 s.
-    QVERIFY(setScenario({"flash=good", "tool.flash=slow", "tool-delay-ms=1000"}));
-    QSignalSpy ended(m_flash, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-    QTest::keyClick(m_page, Qt::Key_F1);
-    QTRY_COMPARE(m_flash->state(), QProcess::Running);
-    QTest::qWait(300);
-    QCOMPARE(m_flash->state(), QProcess::Running); // still waiting for the answer
-    QCOMPARE(text("fpgaId_label"), QStringLiteral("---"));
-    QCOMPARE(text("fpgaCheckResut_label"), QStringLiteral("FPGA Check FAIL!"));
-
-    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 10000);
-    QCOMPARE(text("fpgaId_label"), QStringLiteral("Identification: 0xc22015"));
-    QCOMPARE(text("fpgaCheckResut_label"), QStringLiteral("FPGA Check Success!"));
-}
-
-// ---- IOC search ----
-
-void tst_IocFpgaCheck::searchFindsFirmwareUnderSdEntries_data()
-{
-    QTest::addColumn<QStringList>("entries"); // under /run/media; "x/" is a directory
-    QTest::addColumn<bool>("found");
-
-    // Found: firmware.bin at the root of an "sd*" mount.
-    QTest::newRow("firmware in sda1") << QStringList{"sda1/firmware.bin"} << true;
-    QTest::newRow("sdb1 past sda1 without it") << QStringList{"sda1/", "sdb1/firmware.bin"} << true;
-    QTest::newRow("upper-case SDA1")
-        << QStringList{"SDA1/firmware.bin"} << true; // "sd*" ignores case
-    QTest::newRow("firmware among other files")
-        << QStringList{"sda1/readme.txt", "sda1/firmware.bin"} << true;
-
-    // Not found.
-    QTest::newRow("nothing mounted") << QStringList() << false;
-    // "." and ".." alone must not pass for the IOC.
-    QTest::newRow("empty sda1") << QStringList{"sda1/"} << false;
-    QTest::newRow("only mmcblk0p1")
-        << QStringList{"mmcblk0p1/firmware.bin"} << false; // a memory card, not the IOC
-    QTest::newRow("regular file named sdx") << QStringList{"sdx"} << false; // nothing beneath it
-    QTest::newRow("firmware one level down") << QStringList{"sda1/boot/firmware.bin"} << false;
-    QTest::newRow("file name in upper case")
-        << QStringList{"sda1/FIRMWARE.BIN"} << false; // only the pattern ignores case
-}
-
-void tst_IocFpgaCheck::searchFindsFirmwareUnderSdEntries()
-{
-    QFETCH(QStringList, entries);
-    QFETCH(bool, found);
-
-    for (const QString &entry : entries)
-        QVERIFY2(makeMediaEntry(entry), qPrintable(entry));
-    QCOMPARE(m_page->searchIocUsbMemory(), found);
-    QCOMPARE(text("iocCheck_label"), found ? QStringLiteral("IOC was recognized as USB.")
-                                           : QStringLiteral("IOC not found."));
-    QCOMPARE(text("iocCheckResult_label"),
-             found ? QStringLiteral("IOC Check Suceccs!") : QStringLiteral("IOC Check FAIL!"));
-}
-
-void tst_IocFpgaCheck::searchWithoutMountDirectoryFindsNothing()
-{
-    if (QDir(MediaDir).exists())
-        QSKIP("needs a board without /run/media (boardsim --no-run-media)");
-    QCOMPARE(m_page->searchIocUsbMemory(), false);
-    QCOMPARE(text("iocCheck_label"), QStringLiteral("IOC not found."));
-    QCOMPARE(text("iocCheckResult_label"), QStringLiteral("IOC Check FAIL!"));
-}
-
-// ---- The whole IOC check ----
-
-void tst_IocFpgaCheck::iocCheckSwitchesBackWhateverTheToolsDo_data()
-{
-    QTest::addColumn<QStringList>("scenario");
-    QTest::addColumn<QStringList>("calls"); // exec rows of the transcript, in order
-    QTest::addColumn<bool>("found");
-    QTest::addColumn<int>("minMs"); // how long the whole check takes
-    QTest::addColumn<int>("maxMs");
-
-    // Mostly the dialog's countdown (5 s, possibly 5 % early) and its 200 ms pause.
-    const int minWait = 4750 + 190;
-    const int maxWait = 10000; // only against a hang: load stretches it
-
-    // The IOC is mounted 1 s after switching, well within the 5 s wait.
-    QTest::newRow("IOC comes up") << QStringList() << SwitchOverCalls << true << minWait << maxWait;
-    // The IOC is not there when the wait ends; it is searched for once only.
-    QTest::newRow("IOC absent") << QStringList{"ioc=absent"} << SwitchOverCalls << false << minWait
-                                << maxWait;
-    QTest::newRow("IOC later than the wait")
-        << QStringList{"ioc=late"} << SwitchOverCalls << false << minWait << maxWait;
-    // Failing tools: their exit codes are ignored, all four still run; the
-    // IOC never got switched, so the search decides "not found".
-    QTest::newRow("tools fail") << QStringList{"tool.usbswitch=fail", "tool.iocboot=fail"}
-                                << SwitchOverCalls << false << minWait << maxWait;
-    // A missing tool cannot start, leaves no exec row, and the rest still runs.
-    QTest::newRow("usbswitch missing")
-        << QStringList{"tool.usbswitch=missing"} << QStringList{"iocboot -i", "iocboot -f"} << false
-        << minWait << maxWait;
-
-    // The countdown starts before the switch-over: 1.5 s of a slow usbswitch
-    // shorten the wait, and its 1.5 s on the way back add to the check.
-    QTest::newRow("slow switch-over counts against the wait")
-        << QStringList{"tool.usbswitch=slow", "tool-delay-ms=1500"} << SwitchOverCalls << true
-        << 5000 + 1500 - 250 << maxWait + 1500;
-}
-
-void tst_IocFpgaCheck::iocCheckSwitchesBackWhateverTheToolsDo()
-{
-    QFETCH(QStringList, scenario);
-    QFETCH(QStringList, calls);
-    QFETCH(bool, found);
-    QFETCH(int, minMs);
-    QFETCH(int, maxMs);
-
-    QVERIFY(setScenario(scenario));
-    QElapsedTimer clock;
-    clock.start();
-    // F2 clicks the button ~100 ms later; the check then blocks inside this
-    // wait until it is over, so the first look afterwards sees the end.
-    QTest::keyClick(m_page, Qt::Key_F2);
-    QTRY_VERIFY_WITH_TIMEOUT(text("iocCheckResult_label") != QString(), 15000);
-    const qint64 took = clock.elapsed();
-
-    QVector<double> at;
-    QCOMPARE(toolCalls(nullptr, &at), calls);
-    // The switch back starts ~5.2 s after the first call, however long the
-    // switch-over took (the board's clock, so load on the test hardly matters;
-    // counting from the dialog's exec() would give 5.2 s plus the switch-over).
-    const double untilBack = at.at(calls.indexOf("iocboot -f")) - at.first();
-    QVERIFY2(untilBack <= 5200 + 800, qPrintable(QString::number(untilBack)));
-    QCOMPARE(text("iocCheck_label"), found ? QStringLiteral("IOC was recognized as USB.")
-                                           : QStringLiteral("IOC not found."));
-    QCOMPARE(text("iocCheckResult_label"),
-             found ? QStringLiteral("IOC Check Suceccs!") : QStringLiteral("IOC Check FAIL!"));
-    QVERIFY2(took >= minMs && took <= maxMs, qPrintable(QString::number(took)));
-    // Switched back: the IOC's disk is gone again.
-    QVERIFY(!QFile::exists(MediaDir + QStringLiteral("/sda1/firmware.bin")));
-}
-
-void tst_IocFpgaCheck::escapeDuringWaitSearchesAtOnce()
-{
-    // The IOC needs 3 s to come up: a search at the Escape (1 s) cannot find
-    // it, a search at the end of the countdown (5 s) would.
-    QVERIFY(setScenario({"ioc-delay-ms=3000"}));
-    QElapsedTimer clock;
-    bool escaped = false;
-    QTimer::singleShot(1000, this, [&escaped] {
-        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        QApplication::setActiveWindow(dialog);
-        QTest::keyClick(dialog, Qt::Key_Escape);
-        escaped = true;
-    });
-    clock.start();
-    m_page->iocIdCheck();
-    const qint64 took = clock.elapsed();
-
-    QVERIFY(escaped);
-    QVERIFY2(took >= 950 && took <= 2500, qPrintable(QString::number(took)));
-    QCOMPARE(text("iocCheck_label"), QStringLiteral("IOC not found."));
-    QCOMPARE(text("iocCheckResult_label"), QStringLiteral("IOC Check FAIL!"));
-    QCOMPARE(toolCalls(), SwitchOverCalls); // the switch back still follows
-}
-
-// ---- The bound on a board tool ----
-
-void tst_IocFpgaCheck::boardToolIsKilledOnlyAfterItsBound_data()
-{
-    QTest::addColumn<QStringList>("scenario");
-    QTest::addColumn<int>("boundMs");
-    QTest::addColumn<bool>("killed");
-    QTest::addColumn<int>("minMs"); // how long runBoardTool may take
-    QTest::addColumn<int>("maxMs");
-
-    // Never ends by itself: killed at the bound (a short one, to keep the suite fast).
-    QTest::newRow("hanging tool") << QStringList{"tool.usbswitch=hang"} << 500 << true << 500
-                                  << 1500;
-    // Ends within the bound: waited for, not killed.
-    QTest::newRow("slow tool within the bound")
-        << QStringList{"tool.usbswitch=slow", "tool-delay-ms=700"} << 3000 << false << 700 << 2500;
-    // Cannot start: nothing to wait for.
-    QTest::newRow("missing tool") << QStringList{"tool.usbswitch=missing"} << 500 << false << 0
-                                  << 450;
-}
-
-void tst_IocFpgaCheck::boardToolIsKilledOnlyAfterItsBound()
-{
-    QFETCH(QStringList, scenario);
-    QFETCH(int, boundMs);
-    QFETCH(bool, killed);
-    QFETCH(int, minMs);
-    QFETCH(int, maxMs);
-
-    QVERIFY(setScenario(scenario));
-    QElapsedTimer clock;
-    clock.start();
-    runBoardTool(QStringLiteral("usbswitch -i"), boundMs);
-    const qint64 took = clock.elapsed();
-
-    QVERIFY2(took >= minMs && took <= maxMs, qPrintable(QString::number(took)));
-    const QStringList expected =
-        killed ? QStringList{QStringLiteral("board tool \"usbswitch -i\" still running after %1 "
-                                            "ms, killed")
-                                 .arg(boundMs)}
-               : QStringList();
-    QCOMPARE(debugLines(QStringLiteral("board tool")), expected);
-    // Whatever happened, no tool is left running behind the check's back.
-    QVector<int> pids;
-    toolCalls(&pids);
-    for (int pid : qAsConst(pids))
-        QVERIFY2(pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH, "tool process still exists");
-}
+    void dialogClosesOnFullBarCountedFromConstruction_data()
+    {
+        QTest::addColumn<int>("workMs");      // blocking work before exec(), as the IOC switch-over
+        QTest::addColumn<int>("minLastTick"); // last value before the jump to full
+        QTest::addColumn<int>("maxLastTick");
+        QTest::newRow("no work") << 0 << 4500 << 4500;        // 45 ticks fill the bar at 4.5 s
+        QTest::newRow("3 s of work") << 3000 << 1400 << 2300; // ~2 s of ticks, then full
+        QTest::newRow("6 s of work") << 6000 << 0 << 0; // countdown over before exec(): only full
+    }
+    void dialogClosesOnFullBarCountedFromConstruction()
+    {
+        QFETCH(int, workMs);
+        QFETCH(int, minLastTick);
+        QFETCH(int, maxLastTick);
+        QElapsedTimer clock;
+        clock.start();
+        PictTimerMsg dialog;
+        auto *bar = dialog.findChild<QProgressBar *>();
+        QList<int> values;
+        int lastAt = 0; // ms since construction
+        connect(bar, &QProgressBar::valueChanged, this, [&](int value) {
+            QVERIFY(!bar->isTextVisible()); // never a percentage
+            values << value;
+            lastAt = clock.elapsed();
+        });
+        QThread::msleep(workMs); // no events: timers cannot fire meanwhile
+        dialog.timerStart();
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        const int closedAt = clock.elapsed();
+        // A 5000 ms countdown Qt may end 5 % early, then the 200 ms pause; slack for load.
+        QCOMPARE(qBound(qMax(workMs, 4750) + 190, closedAt, qMax(workMs, 5000) + 700), closedAt);
+        // Exact values: 100, 200, ... one per tick, then full (by a tick or by the jump).
+        QVERIFY(!values.isEmpty() && values.last() == 4500);
+        const int ticks = values.size() - (values.last() != values.size() * 100 ? 1 : 0);
+        for (int i = 0; i < ticks; ++i)
+            QCOMPARE(values.at(i), (i + 1) * 100);
+        QCOMPARE(qBound(minLastTick, ticks * 100, maxLastTick), ticks * 100);
+        // A full bar is shown for the closing 200 ms pause; a jump to full comes right before it.
+        QCOMPARE(qBound(190, closedAt - lastAt, workMs ? 500 : 5000), closedAt - lastAt);
+    }
+    void boardToolIsKilledOnlyAfterItsBound_data()
+    {
+        QTest::addColumn<QString>("tool"); // tool.usbswitch's scenario
+        QTest::addColumn<int>("boundMs");  // short, to keep the suite fast
+        QTest::addColumn<int>("takesMs");  // how long runBoardTool takes, at least
+        QTest::newRow("hanging: killed") << "hang" << 500 << 500;
+        QTest::newRow("slow: waited for") << "slow" << 3000 << 700;
+        QTest::newRow("missing: not waited for") << "missing" << 3000 << 0;
+    }
+    void boardToolIsKilledOnlyAfterItsBound()
+    {
+        QFETCH(QString, tool);
+        QFETCH(int, boundMs);
+        QFETCH(int, takesMs);
+        QVERIFY(setScenario({"tool.usbswitch=" + tool, "tool-delay-ms=700"}));
+        QElapsedTimer clock;
+        clock.start();
+        runBoardTool(QStringLiteral("usbswitch -i"), boundMs);
+        const int took = clock.elapsed();
+        QCOMPARE(qBound(takesMs, took, takesMs + 1500), took); // slack for load
+        const QString kill = "board tool \"usbswitch -i\" still running after %1 ms, killed";
+        QCOMPARE(g_debugLines.filter("board tool"),
+                 tool == "hang" ? QStringList{kill.arg(boundMs)} : QStringList());
+    }
+};
 
 QTEST_MAIN(tst_IocFpgaCheck)
 #include "tst_iocfpgacheck.moc"
