@@ -1,273 +1,140 @@
-// The simulated sysfs GPIO interface, checked with plain system calls the way
-// the kernel's own interface behaves.
+// The simulated sysfs GPIO, checked with plain system calls against the kernel's own.
 
 #include "boardsimclient.h"
-#include "sysfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-
-QByteArray linePath(int line, const char *file)
-{
-    return QByteArray("/sys/class/gpio/gpio") + QByteArray::number(line) + "/" + file;
-}
-
-QByteArray readLine(int line, const char *file)
-{
-    QByteArray data;
-    int res = SysFile::read(linePath(line, file).constData(), &data);
-    return res < 0 ? QByteArray("errno ") + QByteArray::number(-res) : data;
-}
-
-} // namespace
 
 class TestBoardSimGpio : public QObject
 {
     Q_OBJECT
+    BoardSimClient m_board;
+
+    static QByteArray at(const QString &path) { return "/sys/class/gpio/" + path.toUtf8(); }
+    static QStringList ls(const QString &path)
+    {
+        return QDir(at(path)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+    // open (as QFile does, with O_TRUNC, unless told), one write, close: the count or -errno.
+    static int put(const QString &path, const QString &data, int flags = O_WRONLY | O_TRUNC)
+    {
+        const QByteArray bytes = data.toUtf8();
+        int fd = ::open(at(path).constData(), flags | O_CLOEXEC, 0644);
+        ssize_t n = fd < 0 ? -1 : ::write(fd, bytes.constData(), size_t(bytes.size()));
+        int res = n < 0 ? -errno : int(n);
+        if (fd >= 0)
+            ::close(fd);
+        return res;
+    }
+    // A file of the line read back as QFile reads it; "?" when it cannot be opened.
+    static QByteArray cat(int line, const char *file)
+    {
+        QFile f(at(QString("gpio%1/%2").arg(line).arg(file)));
+        return f.open(QFile::ReadOnly) ? f.readAll() : "?";
+    }
+    static QByteArray state(int line) { return cat(line, "direction") + cat(line, "value"); }
 
 private slots:
-    void initTestCase();
-    void preExportedLines_data();
-    void preExportedLines();
-    void exportWrites_data();
-    void exportWrites();
-    void exportAndUnexportTwice();
-    void directionWrites_data();
-    void directionWrites();
-    void valueWrites_data();
-    void valueWrites();
-    void kernelOnlyFiles_data();
-    void kernelOnlyFiles();
-    void listingShowsExportedLines();
-    void transcriptHasExactBytes();
+    void initTestCase() { QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError())); }
 
-private:
-    BoardSimClient m_board;
-};
-
-void TestBoardSimGpio::initTestCase()
-{
-    QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError()));
-}
-
-void TestBoardSimGpio::preExportedLines_data()
-{
-    QTest::addColumn<int>("line");
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QByteArray>("expected");
-    // Exported by the board before the product runs, driven low.
-    QTest::newRow("128 direction") << 128 << QByteArray("direction") << QByteArray("out\n");
-    QTest::newRow("128 value") << 128 << QByteArray("value") << QByteArray("0\n");
-    QTest::newRow("129 direction") << 129 << QByteArray("direction") << QByteArray("out\n");
-    QTest::newRow("129 value") << 129 << QByteArray("value") << QByteArray("0\n");
-    // Every other line is unexported: no directory.
-    QTest::newRow("18 not exported")
-        << 18 << QByteArray("direction") << QByteArray("errno ") + QByteArray::number(ENOENT);
-    QTest::newRow("130 not exported")
-        << 130 << QByteArray("value") << QByteArray("errno ") + QByteArray::number(ENOENT);
-}
-
-void TestBoardSimGpio::preExportedLines()
-{
-    QFETCH(int, line);
-    QFETCH(QByteArray, file);
-    QFETCH(QByteArray, expected);
-    QCOMPARE(readLine(line, file.constData()), expected);
-}
-
-void TestBoardSimGpio::exportWrites_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("line");
-    QTest::addColumn<int>("result");
-    // Accepted as the kernel's kstrtol(buf, 0) does: with or without a newline, any base.
-    QTest::newRow("decimal") << QByteArray("18") << 18 << 2;
-    QTest::newRow("decimal newline") << QByteArray("29\n") << 29 << 3;
-    QTest::newRow("hex") << QByteArray("0x31") << 49 << 4;
-    QTest::newRow("line 0") << QByteArray("0") << 0 << 1;
-    QTest::newRow("last line") << QByteArray("255") << 255 << 3;
-    // Rejected with EINVAL: not a number, or no such line.
-    QTest::newRow("past last line") << QByteArray("256") << -1 << -EINVAL;
-    QTest::newRow("negative") << QByteArray("-1") << -1 << -EINVAL;
-    QTest::newRow("word") << QByteArray("gpio50") << -1 << -EINVAL;
-    QTest::newRow("leading space") << QByteArray(" 51") << -1 << -EINVAL;
-    QTest::newRow("two newlines") << QByteArray("54\n\n") << -1 << -EINVAL;
-    QTest::newRow("only newline") << QByteArray("\n") << -1 << -EINVAL;
-}
-
-void TestBoardSimGpio::exportWrites()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(int, line);
-    QFETCH(int, result);
-    QCOMPARE(SysFile::write("/sys/class/gpio/export", data), result);
-    if (line < 0)
-        return;
-    // Synchronous like the kernel: the very next open finds the new files.
-    QCOMPARE(readLine(line, "direction"), QByteArray("in\n"));
-    QCOMPARE(readLine(line, "value"), QByteArray("0\n"));
-    QCOMPARE(m_board.gpioLine(line).direction, QString("in"));
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", QByteArray::number(line)),
-             QByteArray::number(line).size());
-}
-
-void TestBoardSimGpio::exportAndUnexportTwice()
-{
-    QCOMPARE(SysFile::write("/sys/class/gpio/export", "60"), 2);
-    QCOMPARE(SysFile::write("/sys/class/gpio/export", "60"), -EBUSY);
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "60"), 2);
-    QCOMPARE(readLine(60, "value"), QByteArray("errno ") + QByteArray::number(ENOENT));
-    QVERIFY(!m_board.gpioLine(60).exported);
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "60"), -EINVAL);
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "junk"), -EINVAL);
-}
-
-void TestBoardSimGpio::directionWrites_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QByteArray>("direction");
-    QTest::addColumn<QByteArray>("value");
-    // The four words the kernel takes, with or without one line end.
-    QTest::newRow("in") << QByteArray("in") << 2 << QByteArray("in\n") << QByteArray("0\n");
-    QTest::newRow("out") << QByteArray("out") << 3 << QByteArray("out\n") << QByteArray("0\n");
-    QTest::newRow("out newline") << QByteArray("out\n") << 4 << QByteArray("out\n")
-                                 << QByteArray("0\n");
-    QTest::newRow("high") << QByteArray("high") << 4 << QByteArray("out\n") << QByteArray("1\n");
-    QTest::newRow("low") << QByteArray("low\n") << 4 << QByteArray("out\n") << QByteArray("0\n");
-    // Anything else is EINVAL and leaves the line an input.
-    QTest::newRow("capitals") << QByteArray("OUT") << -EINVAL << QByteArray("in\n")
-                              << QByteArray("0\n");
-    QTest::newRow("trailing junk")
-        << QByteArray("outx") << -EINVAL << QByteArray("in\n") << QByteArray("0\n");
-    QTest::newRow("leading space")
-        << QByteArray(" in") << -EINVAL << QByteArray("in\n") << QByteArray("0\n");
-    QTest::newRow("carriage return")
-        << QByteArray("out\r\n") << -EINVAL << QByteArray("in\n") << QByteArray("0\n");
-}
-
-void TestBoardSimGpio::directionWrites()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(int, result);
-    QFETCH(QByteArray, direction);
-    QFETCH(QByteArray, value);
-    QCOMPARE(SysFile::write("/sys/class/gpio/export", "62"), 2);
-    QCOMPARE(SysFile::write(linePath(62, "direction").constData(), data), result);
-    QCOMPARE(readLine(62, "direction"), direction);
-    QCOMPARE(readLine(62, "value"), value);
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "62"), 2);
-}
-
-void TestBoardSimGpio::valueWrites_data()
-{
-    QTest::addColumn<QByteArray>("direction");
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<QString>("state");
-    // An output takes 0 and 1, with or without a line end.
-    QTest::newRow("out 1") << QByteArray("out") << QByteArray("1") << 1 << "out 1";
-    QTest::newRow("out 1 newline") << QByteArray("out") << QByteArray("1\n") << 2 << "out 1";
-    QTest::newRow("high 0") << QByteArray("high") << QByteArray("0") << 1 << "out 0";
-    // Other values are EINVAL and keep the level.
-    QTest::newRow("out 2") << QByteArray("out") << QByteArray("2") << -EINVAL << "out 0";
-    QTest::newRow("high on") << QByteArray("high") << QByteArray("on") << -EINVAL << "out 1";
-    QTest::newRow("out empty line") << QByteArray("out") << QByteArray("\n") << -EINVAL << "out 0";
-    // An input cannot be driven.
-    QTest::newRow("in 1") << QByteArray("in") << QByteArray("1") << -EPERM << "in 0";
-}
-
-void TestBoardSimGpio::valueWrites()
-{
-    QFETCH(QByteArray, direction);
-    QFETCH(QByteArray, data);
-    QFETCH(int, result);
-    QFETCH(QString, state);
-    QCOMPARE(SysFile::write("/sys/class/gpio/export", "63"), 2);
-    QVERIFY(SysFile::write(linePath(63, "direction").constData(), direction) > 0);
-    QCOMPARE(SysFile::write(linePath(63, "value").constData(), data), result);
-    const BoardSimClient::GpioLine line = m_board.gpioLine(63);
-    QCOMPARE(line.direction + " " + line.value, state);
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "63"), 2);
-}
-
-void TestBoardSimGpio::kernelOnlyFiles_data()
-{
-    QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<int>("flags");
-    QTest::addColumn<int>("expectedErrno");
-    // export and unexport cannot be read (kernfs: no show method).
-    QTest::newRow("read export") << QByteArray("/sys/class/gpio/export") << int(O_RDONLY) << EACCES;
-    QTest::newRow("read unexport")
-        << QByteArray("/sys/class/gpio/unexport") << int(O_RDWR) << EACCES;
-    // Userspace cannot create files in sysfs.
-    QTest::newRow("create") << QByteArray("/sys/class/gpio/gpio300") << int(O_WRONLY | O_CREAT)
-                            << EACCES;
-    QTest::newRow("missing") << QByteArray("/sys/class/gpio/gpio65/value") << int(O_WRONLY)
-                             << ENOENT;
-}
-
-void TestBoardSimGpio::kernelOnlyFiles()
-{
-    QFETCH(QByteArray, path);
-    QFETCH(int, flags);
-    QFETCH(int, expectedErrno);
-    int fd = ::open(path.constData(), flags | O_CLOEXEC, 0644);
-    int err = errno;
-    if (fd >= 0)
-        ::close(fd);
-    QCOMPARE(fd, -1);
-    QCOMPARE(err, expectedErrno);
-}
-
-void TestBoardSimGpio::listingShowsExportedLines()
-{
-    QCOMPARE(SysFile::write("/sys/class/gpio/export", "111"), 3);
-    QStringList entries =
-        QDir("/sys/class/gpio").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-    QCOMPARE(entries, QStringList({"export", "gpio111", "gpio128", "gpio129", "unexport"}));
-    QCOMPARE(QDir("/sys/class/gpio/gpio111").entryList(QDir::Files),
-             QStringList({"direction", "value"}));
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "111"), 3);
-}
-
-// What tests of the product rely on: the exact bytes and the order, from QFile.
-void TestBoardSimGpio::transcriptHasExactBytes()
-{
-    QVERIFY(m_board.clearTranscript());
-    auto writeWithQFile = [](const QString &path, const QByteArray &data) {
-        QFile f(path);
-        return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-    };
-    QVERIFY(writeWithQFile("/sys/class/gpio/export", "132"));
-    QVERIFY(writeWithQFile("/sys/class/gpio/gpio132/direction", "out"));
-    QVERIFY(writeWithQFile("/sys/class/gpio/gpio132/value", "1"));
-    const BoardSimClient::GpioLine line = m_board.gpioLine(132);
-    QCOMPARE(line.direction + " " + line.value, QString("out 1"));
-
-    QStringList ops;
-    for (const QJsonObject &e : m_board.transcript()) {
-        QCOMPARE(e.value("pid").toInt(), int(getpid()));
-        QStringList fields = {e.value("op").toString(), e.value("path").toString().section('/', 4),
-                              e.value("bytes").toString() + e.value("flags").toString(),
-                              QString::number(e.value("result").toInt())};
-        fields.removeAll(QString());
-        ops << fields.join(' ');
+    void boardExportsItsLines()
+    {
+        // 128 and 129, driven low, before the product runs; no other line.
+        QCOMPARE(ls(""), QStringList({"export", "gpio128", "gpio129", "unexport"}));
+        QCOMPARE(state(128) + state(129), QByteArray("out\n0\nout\n0\n"));
+        // export and unexport cannot be read (kernfs: no show method); userspace creates nothing.
+        QCOMPARE(put("export", "", O_RDONLY), -EACCES);
+        QCOMPARE(put("unexport", "", O_RDWR), -EACCES);
+        QCOMPARE(put("gpio300", "", O_WRONLY | O_CREAT), -EACCES);
     }
-    QCOMPARE(ops, QStringList({"open export O_WRONLY|O_TRUNC 0", "write export 132 3",
-                               "close export 0", "open gpio132/direction O_WRONLY|O_TRUNC 0",
-                               "write gpio132/direction out 3", "close gpio132/direction 0",
-                               "open gpio132/value O_WRONLY|O_TRUNC 0", "write gpio132/value 1 1",
-                               "close gpio132/value 0"}));
-    QCOMPARE(SysFile::write("/sys/class/gpio/unexport", "132"), 3);
-}
+
+    void exportWrites_data()
+    {
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<int>("result");
+        // As the kernel's kstrtol(buf, 0): with or without one line end, any base, 0..255.
+        QTest::newRow("decimal") << "18" << 2;
+        QTest::newRow("line end") << "29\n" << 3;
+        QTest::newRow("hex") << "0x31" << 4;
+        QTest::newRow("first line") << "0" << 1;
+        QTest::newRow("last line") << "255" << 3;
+        // Anything else is EINVAL, for unexport too.
+        QTest::newRow("past last line") << "256" << -EINVAL;
+        QTest::newRow("negative") << "-1" << -EINVAL;
+        QTest::newRow("word") << "gpio50" << -EINVAL;
+        QTest::newRow("leading space") << " 51" << -EINVAL;
+        QTest::newRow("two line ends") << "54\n\n" << -EINVAL;
+    }
+
+    void exportWrites()
+    {
+        QFETCH(QString, data);
+        QFETCH(int, result);
+        QCOMPARE(put("export", data), result);
+        const int line = data.trimmed().toInt(nullptr, 0);
+        if (result < 0) {
+            QCOMPARE(ls("").size(), 4);
+            QCOMPARE(put("unexport", data), -EINVAL);
+            return;
+        }
+        // At once, as in the kernel: the very next open finds the line's files.
+        QCOMPARE(ls(QString("gpio%1").arg(line)), QStringList({"direction", "value"}));
+        QCOMPARE(state(line), QByteArray("in\n0\n"));
+        QCOMPARE(m_board.gpioLine(line).direction, QString("in"));
+        QCOMPARE(put("export", data), -EBUSY);
+        QCOMPARE(put("unexport", data), result);
+        QCOMPARE(ls(""), QStringList({"export", "gpio128", "gpio129", "unexport"}));
+        QCOMPARE(put("unexport", data), -EINVAL); // no longer exported
+    }
+
+    void lineWrites_data()
+    {
+        QTest::addColumn<QStringList>("writes"); // file:bytes to gpio62, in order
+        QTest::addColumn<int>("result");         // of the last write
+        QTest::addColumn<QString>("state");      // direction and value read back
+        // The kernel's four directions, with or without one line end; "out" drives low.
+        QTest::newRow("in") << QStringList{"direction:in"} << 2 << "in\n0\n";
+        QTest::newRow("out") << QStringList{"direction:out\n"} << 4 << "out\n0\n";
+        QTest::newRow("high") << QStringList{"direction:high"} << 4 << "out\n1\n";
+        QTest::newRow("low") << QStringList{"direction:low\n"} << 4 << "out\n0\n";
+        QTest::newRow("high, out")
+            << QStringList{"direction:high", "direction:out"} << 3 << "out\n0\n";
+        // Any other direction is EINVAL and leaves an input.
+        QTest::newRow("capitals") << QStringList{"direction:OUT"} << -EINVAL << "in\n0\n";
+        QTest::newRow("junk") << QStringList{"direction:outx"} << -EINVAL << "in\n0\n";
+        QTest::newRow("space") << QStringList{"direction: in"} << -EINVAL << "in\n0\n";
+        QTest::newRow("CR") << QStringList{"direction:out\r\n"} << -EINVAL << "in\n0\n";
+        // An output takes 0 and 1, with or without a line end; else EINVAL, keeping the level.
+        QTest::newRow("1") << QStringList{"direction:out", "value:1"} << 1 << "out\n1\n";
+        QTest::newRow("1 line end") << QStringList{"direction:out", "value:1\n"} << 2 << "out\n1\n";
+        QTest::newRow("0") << QStringList{"direction:high", "value:0"} << 1 << "out\n0\n";
+        QTest::newRow("2") << QStringList{"direction:out", "value:2"} << -EINVAL << "out\n0\n";
+        QTest::newRow("on") << QStringList{"direction:high", "value:on"} << -EINVAL << "out\n1\n";
+        QTest::newRow("empty") << QStringList{"direction:out", "value:\n"} << -EINVAL << "out\n0\n";
+        // An input cannot be driven.
+        QTest::newRow("input") << QStringList{"direction:in", "value:1"} << -EPERM << "in\n0\n";
+    }
+
+    void lineWrites()
+    {
+        QFETCH(QStringList, writes);
+        QFETCH(int, result);
+        QFETCH(QString, state);
+        QCOMPARE(put("export", "62"), 2);
+        int res = 0;
+        for (const QString &w : writes) {
+            QVERIFY(res >= 0);
+            res = put("gpio62/" + w.section(':', 0, 0), w.section(':', 1));
+        }
+        QCOMPARE(res, result);
+        QCOMPARE(TestBoardSimGpio::state(62), state.toUtf8());
+        QCOMPARE(put("unexport", "62"), 2);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestBoardSimGpio)
 #include "tst_boardsim_gpio.moc"
