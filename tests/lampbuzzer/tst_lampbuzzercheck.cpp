@@ -35,8 +35,8 @@ QStringList startupWrites(int refused = -1)
         if (line == 132)
             writes << "gpio18/value 1";
         writes << QStringLiteral("export %1").arg(line);
-        if (line != refused)
-            writes << QStringLiteral("gpio%1/direction out").arg(line);
+        writes << (line != refused ? QStringLiteral("gpio%1/direction out").arg(line)
+                                   : QStringLiteral("tried gpio%1").arg(line));
     }
     return writes << "gpio129/value 0";
 }
@@ -45,8 +45,8 @@ QStringList lampWrites(const QString &levels, bool lampLine = true)
 {
     QStringList writes;
     for (QChar level : levels) {
-        if (lampLine)
-            writes << QStringLiteral("gpio132/value ") + level;
+        writes << (lampLine ? QStringLiteral("gpio132/value ") + level
+                            : QStringLiteral("tried gpio132"));
         writes << QStringLiteral("gpio29/value ") + level;
     }
     return writes;
@@ -74,7 +74,7 @@ private:
     BoardSimClient m_board;
 };
 
-// Every GPIO write and tool start since the transcript was cleared, in order; a
+// Every GPIO write, failed open and tool start since the transcript was cleared, in order; a
 // file opened while `export` is still open is listed as a fault, since the
 // line's directory only appears once QFile flushes the export on close.
 QStringList tst_lampBuzzerCheck::boardWrites()
@@ -94,6 +94,8 @@ QStringList tst_lampBuzzerCheck::boardWrites()
             exportOpen = op == "open";
         if (op == "write")
             writes << node + ' ' + row["bytes"].toString();
+        if (op == "lookup") // an open of a file that is not there
+            writes << "tried " + node;
     }
     return writes;
 }
@@ -108,8 +110,12 @@ void tst_lampBuzzerCheck::windowWritesWhatTheBoardAccepts_data()
     addRow("first start", "default", "", startupWrites());
     addRow("line 29 refused", "refuse-29", "", startupWrites(29));
     addRow("line 132 refused", "refuse-132", "", startupWrites(132));
-    // Nothing exported, so line 18 has no value file; the board exported 129 itself.
-    addRow("no export file", "no-export", "", {"gpio129/value 0"});
+    // Nothing exported, so no direction is written, but line 18's level is still
+    // tried; the board exported 129 itself.
+    addRow("no export file", "no-export", "",
+           QVector<QString>(19, "tried export").toList() << "tried gpio18"
+                                                         << "tried export"
+                                                         << "gpio129/value 0");
     addRow("no gpio", "no-gpio", "", {});
     // On the lamp page the lamp starts off and alternates, lamp line then test line.
     addRow("lamp clicks", "default", "lamp lamp lamp", lampWrites("101"));

@@ -229,6 +229,14 @@ void GpioFs::opLookup(fuse_req_t req, fuse_ino_t parent, const char *name)
     }
     struct stat st;
     if (ino == 0 || !fs->nodeStat(ino, &st)) {
+        // An open of a file that is not there never reaches open(); the failed
+        // lookup is what shows that the program tried it.
+        Transcript::Entry e;
+        e.pid = int(fuse_req_ctx(req)->pid);
+        e.op = "lookup";
+        e.path = fs->nodePath(parent) + "/" + n;
+        e.result = -ENOENT;
+        fs->m_transcript.add(e);
         fuse_reply_err(req, ENOENT);
         return;
     }
