@@ -21,6 +21,11 @@ export BOARDSIM_CTL=$build/tools/boardsim/boardsim-ctl
 export BOARDSIM_PANEL=$build/tools/boardsim/panel/boardsim-panel
 
 if [ -n "${DISPLAY:-}" ]; then
+    # A root shell without a desktop session has none; Qt would complain.
+    if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+        export XDG_RUNTIME_DIR
+        XDG_RUNTIME_DIR=$(mktemp -d)
+    fi
     exec "$boardsim" -- bash scripts/on-board.sh "$checkmode"
 fi
 
@@ -29,3 +34,4 @@ out=${CHECKMODE_TOUR_DIR:-$root/out/tour}
 # check's five-second wait.
 bash scripts/with-xvfb.sh "$boardsim" --set ioc-delay-ms=1000 -- \
     bash scripts/tour.sh "$checkmode" "$out"
+echo "Home page: $out/01-home.png"
