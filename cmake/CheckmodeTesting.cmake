@@ -12,7 +12,12 @@
 set(CHECKMODE_BOARDSIM_EXECUTABLE "" CACHE FILEPATH
     "boardsim to run board-facing tests under (empty: the one built here)")
 
-set(CHECKMODE_TEST_ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+# Qt wants a private runtime directory; a root shell or CI has none.
+set(CHECKMODE_TEST_RUNTIME_DIR "${CMAKE_BINARY_DIR}/test-runtime")
+file(MAKE_DIRECTORY "${CHECKMODE_TEST_RUNTIME_DIR}")
+file(CHMOD "${CHECKMODE_TEST_RUNTIME_DIR}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+set(CHECKMODE_TEST_ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    "XDG_RUNTIME_DIR=${CHECKMODE_TEST_RUNTIME_DIR}")
 if(CMAKE_CROSSCOMPILING)
     # Qt Test's crash handler would attach gdb to the emulator.
     list(APPEND CHECKMODE_TEST_ENVIRONMENT "QTEST_DISABLE_STACK_DUMP=1")
