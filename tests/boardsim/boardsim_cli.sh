@@ -65,6 +65,7 @@ refused lines@--refuse-export 18,49@printf 18 >/sys/class/gpio/export || /bin/ec
 no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@gone@
 ioctl fails@--evdev-ioctl-fails@boardsim-ctl state | grep -o '"ioctlFails": true'@0@"ioctlFails": true@
 no run/media@--no-run-media@test ! -e /run/media && test -x /run/boardsim/bin/flash && echo ok@0@ok@
+no pidfd@--no-pidfd@kill -0 -1 2>/dev/null; echo $?; python3 -c 'import os; os.waitid(3, 99, os.WEXITED)'@1@1@Invalid argument
 exit status passes through@@exit 3@3@@
 killed by SIGKILL@@kill -KILL $$@137@@
 killed by SIGTERM@@kill -TERM $$@143@@

@@ -36,6 +36,8 @@ std::string Options::usage()
            "  --evdev-ioctl-fails    EVIOCGABS fails with ENOTTY\n"
            "  --position N           the encoder's position at start (default 0)\n"
            "  --no-run-media         there is no /run/media\n"
+           "  --no-pidfd             COMMAND sees no pidfd waitid and cannot kill(-1):\n"
+           "                         for qemu-user 7.2, whose clone lacks CLONE_PIDFD\n"
            "  --set KEY=VALUE        scenario: ioc=present|absent|late|upper|second,\n"
            "                         ioc-delay-ms=N, flash=good|case|banner|empty|pieces|\n"
            "                         silent|missing, tool.usbswitch|tool.iocboot|tool.flash=\n"
@@ -77,6 +79,8 @@ bool Options::parse(int argc, char **argv, std::string *error)
             evdevIoctlFails = true;
         } else if (arg == "--no-run-media") {
             noRunMedia = true;
+        } else if (arg == "--no-pidfd") {
+            noPidfd = true;
         } else if (arg == "--refuse-export") {
             if (!value(arg, &v))
                 return false;

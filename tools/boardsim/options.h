@@ -19,6 +19,7 @@ public:
     bool evdevIoctlFails = false;
     int initialPosition = 0;
     bool noRunMedia = false;
+    bool noPidfd = false;
     std::vector<std::string> assignments; // --set KEY=VALUE, checked by Scenario
     std::string transcriptFile;
     std::vector<std::string> command;

@@ -6,14 +6,19 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +32,49 @@ const char simDir[] = "/run/boardsim";
 const char binDir[] = "/run/boardsim/bin";
 const char controlPath[] = "/run/boardsim/control";
 const int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// --no-pidfd. qemu-user 7.2 passes waitid(P_PIDFD) through, so Qt's QProcess
+// takes pidfds as available, but fails clone(CLONE_PIDFD) with EINVAL without
+// telling Qt: QProcess then believes it runs a child with pid -1 and stops it
+// with kill(-1, SIGKILL), which as root kills every process on the machine.
+// Failing the probe with EINVAL, as a kernel without pidfds does, sends Qt down
+// its plain fork path; kill(-1) itself is refused in case anything computes it.
+#if defined(__x86_64__)
+#define BOARDSIM_AUDIT_ARCH AUDIT_ARCH_X86_64
+#elif defined(__aarch64__)
+#define BOARDSIM_AUDIT_ARCH AUDIT_ARCH_AARCH64
+#endif
+#ifdef BOARDSIM_AUDIT_ARCH
+const unsigned pidfdIdType = 3; // P_PIDFD, which older C libraries do not name
+sock_filter noPidfdFilter[] = {
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, BOARDSIM_AUDIT_ARCH, 0, 7),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_waitid, 0, 2),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])), // low half
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, pidfdIdType, 4, 3),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_kill, 0, 2),
+    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0xffffffffu, 2, 0),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+};
+#endif
+
+// In the forked command, so only system calls. Without no_new_privs a filter
+// needs CAP_SYS_ADMIN, which boardsim has as root or in its user namespace.
+bool hidePidfd()
+{
+#ifdef BOARDSIM_AUDIT_ARCH
+    sock_fprog program{sizeof(noPidfdFilter) / sizeof(noPidfdFilter[0]), noPidfdFilter};
+    return prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+#else
+    errno = ENOSYS;
+    return false;
+#endif
+}
+
 // Lines the board's init scripts export before the product starts.
 const int preExportedLines[] = {128, 129};
 
@@ -206,6 +254,11 @@ bool Simulator::startCommand(std::string *error)
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent)
             _exit(127);
+        if (m_options.noPidfd && !hidePidfd()) {
+            const char *msg = "boardsim: --no-pidfd: cannot install the system call filter\n";
+            (void)!write(2, msg, std::strlen(msg));
+            _exit(126);
+        }
         execvp(argv[0], argv.data());
         int err = errno;
         const char *msg = "boardsim: cannot run the command: ";
