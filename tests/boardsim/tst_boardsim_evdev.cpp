@@ -47,6 +47,9 @@ class TestBoardSimEvdev : public QObject
         return ::poll(&p, 1, timeoutMs) == 1 ? p.revents : 0;
     }
     input_absinfo m_info = {};
+    // qemu-user (7.2) answers EVIOCGABS itself with ENOSYS: the query never reaches the node.
+    const bool m_qemu =
+        qEnvironmentVariable("CHECKMODE_TEST_EMULATOR").contains(QLatin1String("qemu"));
     // What EVIOCGABS(ABS_X) answers for the position, or -errno.
     int absX() { return ::ioctl(m_fd, EVIOCGABS(ABS_X), &m_info) < 0 ? -errno : m_info.value; }
     // call() in another thread must still block after 200 ms and end within 5 s of
@@ -148,6 +151,10 @@ private slots:
 
     void absInfo()
     {
+        if (m_qemu) {
+            QCOMPARE(absX(), -ENOSYS);
+            QSKIP("qemu-user does not pass EVIOCGABS to the device (ENOSYS)");
+        }
         QVERIFY(m_board.setPosition(10) && m_board.turn(3));
         QCOMPARE(absX(), 13);
         QVERIFY(m_board.turn(-5));
@@ -192,7 +199,7 @@ private slots:
         // For good on this descriptor, and the node is gone.
         QCOMPARE(pollIn(1000) & (POLLERR | POLLHUP), POLLERR | POLLHUP);
         QCOMPARE(read(m_fd, 24), -ENODEV);
-        QCOMPARE(absX(), -ENODEV);
+        QCOMPARE(absX(), m_qemu ? -ENOSYS : -ENODEV);
         QCOMPARE(open() < 0 ? errno : 0, ENOENT);
         // Plugged in again: new opens work, the old descriptor stays dead.
         QVERIFY(m_board.setDeviceGone(false));
