@@ -43,7 +43,10 @@ bool NamespaceSetup::enter(std::string *error)
     }
     // Without this, mounts below shared mount points would propagate to the host.
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        *error = std::string("cannot make the mounts private: ") + std::strerror(errno);
+        // EINVAL: "/" is no mount point, as in a chroot made of a plain directory.
+        *error =
+            std::string("cannot make the mounts private: ") + std::strerror(errno) +
+            (errno == EINVAL ? " (in a chroot, bind-mount its directory onto itself first)" : "");
         return false;
     }
     return true;
