@@ -204,10 +204,7 @@ void EvdevFs::answerRead(Reader &reader, const PendingRead &read)
 
 void EvdevFs::logRead(int pid, const std::string &bytes, long result)
 {
-    Transcript::Entry e;
-    e.pid = pid;
-    e.op = "read";
-    e.path = m_path;
+    Transcript::Entry e(pid, "read", m_path);
     e.hasHex = true;
     e.hex = bytes;
     e.result = result;
@@ -342,10 +339,7 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
     int err = (ino != eventIno || fs->m_absent || fs->m_gone) ? ENOENT : 0;
-    Transcript::Entry e;
-    e.pid = int(fuse_req_ctx(req)->pid);
-    e.op = "open";
-    e.path = fs->m_path;
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "open", fs->m_path);
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);
     e.result = -err;
@@ -403,10 +397,7 @@ void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, 
                       fuse_file_info *)
 {
     EvdevFs *fs = self(req);
-    Transcript::Entry e;
-    e.pid = int(fuse_req_ctx(req)->pid);
-    e.op = "write";
-    e.path = fs->m_path;
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "write", fs->m_path);
     e.hasHex = true;
     e.hex = std::string(buf, size);
     // The encoder takes no events from userspace.
@@ -418,10 +409,7 @@ void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, 
 void EvdevFs::opFlush(fuse_req_t req, fuse_ino_t, fuse_file_info *)
 {
     EvdevFs *fs = self(req);
-    Transcript::Entry e;
-    e.pid = int(fuse_req_ctx(req)->pid);
-    e.op = "close";
-    e.path = fs->m_path;
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "close", fs->m_path);
     fs->m_transcript.add(e);
     fuse_reply_err(req, 0);
 }
@@ -493,10 +481,7 @@ void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse
     }
     if (answer.size() > outBufSize)
         answer.resize(outBufSize);
-    Transcript::Entry e;
-    e.pid = int(fuse_req_ctx(req)->pid);
-    e.op = "ioctl";
-    e.path = fs->m_path;
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "ioctl", fs->m_path);
     e.request = hexRequest(cmd);
     e.hasHex = true;
     e.hex = answer;

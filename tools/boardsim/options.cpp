@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <sstream>
 
-namespace {
-
 bool parseInt(const std::string &text, long low, long high, long *value)
 {
     if (text.empty())
@@ -18,8 +16,6 @@ bool parseInt(const std::string &text, long low, long high, long *value)
     *value = v;
     return true;
 }
-
-} // namespace
 
 std::string Options::usage()
 {

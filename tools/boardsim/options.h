@@ -3,6 +3,9 @@
 #include <string>
 #include <vector>
 
+// A whole decimal number from `low` to `high`; false for anything else.
+bool parseInt(const std::string &text, long low, long high, long *value);
+
 // boardsim's command line: [options] -- COMMAND [ARG...]
 class Options
 {

@@ -91,12 +91,8 @@ std::string toolExecutable()
 
 bool parseInt(const std::string &text, int *value)
 {
-    if (text.empty())
-        return false;
-    char *end = nullptr;
-    errno = 0;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < INT_MIN || v > INT_MAX)
+    long v = 0;
+    if (!::parseInt(text, INT_MIN, INT_MAX, &v))
         return false;
     *value = int(v);
     return true;
@@ -595,10 +591,7 @@ std::string Simulator::handleTool(const std::vector<std::string> &words, bool ac
     if (mode.empty())
         return "error unknown tool '" + name + "'";
     if (!act) {
-        Transcript::Entry e;
-        e.pid = std::atoi(words[1].c_str());
-        e.op = "exec";
-        e.path = name;
+        Transcript::Entry e(std::atoi(words[1].c_str()), "exec", name);
         e.hasArgs = true;
         e.args = args;
         e.hasResult = false;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What happened on the simulated files and tools, one JSON object per line, so
@@ -12,6 +13,10 @@ class Transcript
 public:
     struct Entry
     {
+        Entry(int pid, std::string op, std::string path)
+            : pid(pid), op(std::move(op)), path(std::move(path))
+        {}
+
         int pid = 0;
         std::string op;
         std::string path;
