@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     auto queried = [&board] {
-        for (const QJsonObject &row : board.transcript())
+        for (const QJsonObject &row : board.transcript().value_or(QVector<QJsonObject>()))
             if (row.value(QStringLiteral("op")).toString() == QLatin1String("ioctl"))
                 return true;
         return false;
@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     QTimer feeder;
     feeder.setInterval(5);
     QObject::connect(&feeder, &QTimer::timeout, &app, [&] {
-        const int pending = board.pendingRecords();
+        const int pending = board.pendingRecords().value_or(-1);
         if (toQueue == 0 && pending == 0 && lcd->intValue() == net) {
             app.quit();
             return;
