@@ -28,7 +28,8 @@ class TestBoardSimEvdev : public QObject
     // One read of `size` bytes into m_data: the count or -errno.
     int read(int fd, int size)
     {
-        std::vector<char> buf(static_cast<size_t>(size)); // QByteArray::data() trips GCC 12's overflow check
+        std::vector<char> buf(
+            static_cast<size_t>(size)); // QByteArray::data() trips GCC 12's overflow check
         ssize_t n = ::read(fd, buf.data(), buf.size());
         int res = n < 0 ? -errno : int(n);
         m_data = QByteArray(buf.data(), qMax(res, 0));
@@ -37,7 +38,7 @@ class TestBoardSimEvdev : public QObject
     // Type, code and value of record `i` in m_data: 24 bytes native, 16 for 32-bit readers.
     QVector<int> record(int i, int size = 24)
     {
-        const char *end = m_data.constData() + (i + 1) * size;
+        const char *end = m_data.constData() + ptrdiff_t(i + 1) * size;
         return {qFromUnaligned<quint16>(end - 8), qFromUnaligned<quint16>(end - 6),
                 qFromUnaligned<qint32>(end - 4)};
     }

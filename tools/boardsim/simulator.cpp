@@ -279,7 +279,7 @@ int Simulator::pollTimeoutMs() const
         next = std::min(next, w.deadline);
     auto ms = duration_cast<milliseconds>(next - now).count();
     // Round up so that the deadline has passed when poll returns.
-    return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600 * 1000)));
+    return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600LL * 1000)));
 }
 
 void Simulator::loop()
@@ -583,7 +583,7 @@ bool Simulator::handleRequest(int client, const std::string &line, std::string *
 std::string Simulator::handleTool(const std::vector<std::string> &words, bool act)
 {
     size_t nameIndex = act ? 1 : 2;
-    const std::string name = words[nameIndex];
+    const std::string &name = words[nameIndex];
     std::vector<std::string> args;
     for (size_t i = nameIndex + 1; i < words.size(); ++i)
         args.push_back(ControlConnection::decodeArg(words[i]));
