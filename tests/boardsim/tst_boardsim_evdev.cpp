@@ -38,7 +38,7 @@ class TestBoardSimEvdev : public QObject
     // Type, code and value of record `i` in m_data: 24 bytes native, 16 for 32-bit readers.
     QVector<int> record(int i, int size = 24)
     {
-        const char *end = m_data.constData() + (i + 1) * size;
+        const char *end = m_data.constData() + ptrdiff_t(i + 1) * size;
         return {qFromUnaligned<quint16>(end - 8), qFromUnaligned<quint16>(end - 6),
                 qFromUnaligned<qint32>(end - 4)};
     }
