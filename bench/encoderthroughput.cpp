@@ -102,7 +102,7 @@ int main(int argc, char *argv[])
         out << "bench_encoder: " << board.lastError() << Qt::endl;
 
     const int shown = lcd->intValue();
-    const double perSecond = elapsedMs > 0 ? total * 1000.0 / elapsedMs : 0;
+    const double perSecond = elapsedMs > 0 ? total * 1000.0 / double(elapsedMs) : 0;
     out << "steps: " << total << " (" << up << " up, " << down << " down)" << Qt::endl;
     out << "display: " << shown << ", expected " << net << ", lost " << (net - shown) << Qt::endl;
     out << "time: " << elapsedMs << " ms, " << qRound(perSecond) << " steps/s" << Qt::endl;

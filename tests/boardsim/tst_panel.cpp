@@ -151,7 +151,7 @@ private slots:
     {
         // Mid-way into a wait that boardsim ends only at its time-out: about one wait, not 15 s.
         QTest::qWait(BoardWatcher::waitMs * 3 / 2);
-        const QDeadlineTimer deadline(4 * BoardWatcher::waitMs);
+        const QDeadlineTimer deadline(4LL * BoardWatcher::waitMs);
         m_panel.reset();
         QVERIFY(!deadline.hasExpired());
     }

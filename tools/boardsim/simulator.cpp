@@ -147,7 +147,7 @@ int Simulator::pollTimeoutMs() const
         next = std::min(next, *wait);
     auto ms = duration_cast<milliseconds>(next - now).count();
     // Round up so that the deadline has passed when poll returns.
-    return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600 * 1000)));
+    return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600LL * 1000)));
 }
 
 void Simulator::loop()
