@@ -10,6 +10,7 @@ packages=(
     libfuse3-dev fuse3
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     python3 tesseract-ocr tesseract-ocr-eng
+    dpkg-dev lintian systemd vncsnapshot
 )
 
 missing=()

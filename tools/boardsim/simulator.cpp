@@ -78,17 +78,6 @@ bool hidePidfd()
 // Lines the board's init scripts export before the product starts.
 const int preExportedLines[] = {128, 129};
 
-std::string toolExecutable()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0)
-        return "boardsim-tool";
-    self[n] = '\0';
-    std::string path = self;
-    return path.substr(0, path.find_last_of('/') + 1) + "boardsim-tool";
-}
-
 bool parseInt(const std::string &text, int *value)
 {
     long v = 0;
@@ -156,7 +145,7 @@ int Simulator::run()
 
 bool Simulator::setUp(std::string *error)
 {
-    const std::string toolPath = toolExecutable();
+    const std::string toolPath = ToolBox::toolExecutable();
     if (!m_namespace.enter(error))
         return false;
 
