@@ -23,17 +23,6 @@ const char controlPath[] = "/run/boardsim/control";
 // Lines the board's init scripts export before the product starts.
 const int preExportedLines[] = {128, 129};
 
-std::string toolExecutable()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0)
-        return "boardsim-tool";
-    self[n] = '\0';
-    std::string path = self;
-    return path.substr(0, path.find_last_of('/') + 1) + "boardsim-tool";
-}
-
 } // namespace
 
 Simulator::Simulator(const Options &options)
@@ -68,7 +57,7 @@ int Simulator::run()
 
 bool Simulator::setUp(std::string *error)
 {
-    const std::string toolPath = toolExecutable();
+    const std::string toolPath = ToolBox::toolExecutable();
     if (!m_namespace.enter(error) || !m_command.prepare(error))
         return false;
 
