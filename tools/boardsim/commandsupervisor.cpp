@@ -81,9 +81,10 @@ bool CommandSupervisor::prepare(std::string *error)
 }
 
 bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPidfd,
-                              std::string *error)
+                              const std::function<void()> &inChild, std::string *error)
 {
     std::vector<char *> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string &a : command)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -104,6 +105,7 @@ bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPi
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent)
         _exit(127);
+    inChild();
     if (noPidfd && !installNoPidfdFilter()) {
         say("boardsim: --no-pidfd: cannot install the system call filter\n");
         _exit(126);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -21,8 +22,10 @@ public:
     // Readable when a signal arrived: call onSignals().
     int signalFd() const { return m_signalFd; }
     // Forks and execs `command` with the signal mask cleared; `noPidfd`
-    // installs the filter of nopidfd.h first.
-    bool start(const std::vector<std::string> &command, bool noPidfd, std::string *error);
+    // installs the filter of nopidfd.h first. `inChild` runs in the child
+    // before exec and may make system calls only.
+    bool start(const std::vector<std::string> &command, bool noPidfd,
+               const std::function<void()> &inChild, std::string *error);
     void onSignals();
     bool isDone() const { return m_done; }
     // The command's exit status, 128+N when signal N killed it.

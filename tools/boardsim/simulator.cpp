@@ -45,7 +45,7 @@ int Simulator::run()
                      error.c_str());
         return 2;
     }
-    if (!setUp(&error) || !m_command.start(m_options.command, m_options.noPidfd, &error)) {
+    if (!setUp(&error) || !startCommand(&error)) {
         std::fprintf(stderr, "boardsim: %s\n", error.c_str());
         tearDown();
         return cannotRun;
@@ -125,6 +125,16 @@ bool Simulator::mountEvdev(std::string *error)
     return true;
 }
 
+bool Simulator::startCommand(std::string *error)
+{
+    m_grab.prepare();
+    if (!m_command.start(
+            m_options.command, m_options.noPidfd, [this] { m_grab.installInChild(); }, error))
+        return false;
+    m_grab.takeListener(inputDir);
+    return true;
+}
+
 int Simulator::pollTimeoutMs() const
 {
     using namespace std::chrono;
@@ -150,6 +160,8 @@ void Simulator::loop()
             fds.push_back({gpioFd, POLLIN, 0});
         if (evdevFd >= 0)
             fds.push_back({evdevFd, POLLIN, 0});
+        if (m_grab.fd() >= 0)
+            fds.push_back({m_grab.fd(), POLLIN, 0});
         for (int fd : m_control.fds())
             fds.push_back({fd, POLLIN, 0});
         int n = poll(fds.data(), fds.size(), pollTimeoutMs());
@@ -167,6 +179,8 @@ void Simulator::loop()
                 if (!m_evdev.fuse().processOne())
                     m_evdev.fuse().unmount();
                 m_evdev.afterRequest();
+            } else if (p.fd == m_grab.fd()) {
+                m_grab.onReadable();
             } else {
                 m_control.onReadable(p.fd);
             }
