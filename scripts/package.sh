@@ -19,6 +19,8 @@ native)
 armhf)
     build=$root/build/package-armhf
     configure=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/armhf-toolchain.cmake")
+    # dpkg-shlibdeps looks for the libraries of this architecture.
+    export DEB_HOST_ARCH=armhf
     ;;
 *)
     echo "usage: scripts/package.sh [armhf]" >&2
