@@ -11,8 +11,8 @@
 # F8 opens the keyboard test, all 31 panel keys are pressed once, clear + 1
 # returns home, F9 then F1 lights the danger lamp, F10 then F1 reads the
 # FPGA's identification. Screenshots come from the framebuffer (vncsnapshot)
-# into OUTDIR, with the program's debug log (checkmode.log) and a report of
-# what was seen (report.txt). Exits non-zero when a step did not happen.
+# into OUTDIR, with the program's debug log (checkmode.log), the board's
+# transcript (transcript.jsonl) and a report of what was seen (report.txt). Exits non-zero when a step did not happen.
 set -euo pipefail
 checkmode=$1 unit=$2 environment_file=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -89,6 +89,7 @@ until_true 10 fpga_read || fail "F10 then F1 did not read the FPGA's identificat
 sleep 0.3
 shot 06-fpga-verdict
 
+"$ctl" transcript >"$out/transcript.jsonl"
 {
     echo "The check mode as the board runs it, keys from the simulated keypad"
     echo "  keys counted: $keys_counted of ${#panel_keys[@]}"
