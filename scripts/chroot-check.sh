@@ -46,7 +46,7 @@ mounted=()
 cleanup() {
     local i
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-        umount "${mounted[$i]}" || umount -l "${mounted[$i]}"
+        umount -R "${mounted[$i]}"
     done
 }
 trap cleanup EXIT
@@ -73,6 +73,9 @@ tree() {
         -o -path /var/cache -o -path /var/lib/apt/lists -o -path /var/log \
         -o -path /root \) -prune -o -print | sort
 }
+if run dpkg-query -W checkmode checkmode-boardsim >/dev/null 2>&1; then
+    fail "$chroot_dir holds the packages already: start from a fresh chroot"
+fi
 tree >"$chroot_dir/tmp/before.txt"
 run dpkg-query -W -f '${Package}\n' | sort >"$chroot_dir/tmp/packages-before.txt"
 
@@ -87,7 +90,7 @@ install_log=$(run apt-get install -y --no-install-recommends \
 say "apt-get install ./checkmode_${version}_$arch.deb ./checkmode-boardsim_${version}_$arch.deb:" \
     "$(($(now) - started)) s, $(grep -c '^Setting up ' <<<"$install_log") packages set up"
 # Every package apt fetched came from Debian's archive.
-fetched=$(grep -E '^Get:' <<<"$install_log" || true)
+fetched=$(grep -E '^Get:' <<<"$install_log" | grep -v ' /tmp/debs/' || true)
 foreign=$(grep -vE "^Get:[0-9]+ ${mirror//./\\.} " <<<"$fetched" | grep . || true)
 [ -z "$foreign" ] || fail "fetched from elsewhere than $mirror: $foreign"
 say "fetched $(grep -c . <<<"$fetched") packages, all from $mirror"
