@@ -43,6 +43,7 @@ if [ ! -x "$chroot_dir/usr/bin/apt-get" ]; then
 fi
 
 mounted=()
+# shellcheck disable=SC2317 # called by the EXIT trap
 cleanup() {
     local i
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
