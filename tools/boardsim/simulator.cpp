@@ -113,9 +113,10 @@ bool Simulator::mountEvdev(std::string *error)
 {
     if (!m_namespace.ensureDirectory(inputDir, error))
         return false;
-    m_evdev.setAbsent(m_options.noEvdev);
-    m_evdev.setIoctlFails(m_options.evdevIoctlFails);
-    m_evdev.setPosition(m_options.initialPosition);
+    m_evdev.addDevice(rotaryEncoderDevice(m_options.initialPosition));
+    m_evdev.setGone(encoderNode, m_options.noEvdev);
+    m_evdev.setIoctlFails(encoderNode, m_options.evdevIoctlFails);
+    m_evdev.setCompat32(m_options.compat32Evdev);
     std::string why;
     if (!m_evdev.mount(inputDir, &why)) {
         *error = std::string("cannot mount FUSE at ") + inputDir + ": " + why;
