@@ -57,10 +57,12 @@ until_true() {
 }
 shot_shows_bar() { shot "$1" && bar_shown "$1"; }
 light() { [ "$(pixel "$1" "$2" "$3" | cut -d, -f1)" -gt 200 ]; }
-# The lamp page has no white text box where the home page has one; the
-# IOC/FPGA page has its FPGA button at the top right, where the others are black.
+# Told apart by two points: the middle left, white on the home page (its
+# text box) and the IOC/FPGA page (its result panel), black on the lamp page;
+# and the top right, where the lamp page and the IOC/FPGA page have their
+# first button and the home page is black.
 shot_shows_lamp_page() { shot "$1" && bar_shown "$1" && ! light "$1" 300 250; }
-shot_shows_ioc_page() { shot "$1" && bar_shown "$1" && light "$1" 720 120; }
+shot_shows_ioc_page() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && light "$1" 720 120; }
 shot_hides_bar() { shot "$1" && ! bar_shown "$1"; }
 tap() { "$ctl" key tap "$1" >/dev/null; }
 counted() { grep -c '^progBar 1$' "$log" || true; }
