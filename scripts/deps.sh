@@ -12,8 +12,8 @@ packages=(
     python3 tesseract-ocr tesseract-ocr-eng
     # scripts/lint.sh and the memory checks
     clang-format clang-tidy cppcheck shellcheck valgrind
-    # scripts/package.sh, the unit's check and the framebuffer's screenshots
-    dpkg-dev lintian systemd vncsnapshot
+    # packaging, the board's unit and its screenshots; evtest reads the keypad
+    dpkg-dev lintian systemd vncsnapshot evtest
 )
 
 missing=()
