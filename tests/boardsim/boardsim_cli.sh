@@ -50,6 +50,7 @@ control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl po
 control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
 control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@19@
 control taps keypad keys@@(sleep 0.3; boardsim-ctl key tap F8) & dd if=/dev/input/event1 bs=96 count=1 iflag=fullblock 2>/dev/null | od -An -tu2 -w24 | awk '{print $9, $10, $11}'@0@1 66 1 0 0 0 1 66 0 0 0 0@
+evtest sees the keypad's 32 keys@@timeout 1 evtest /dev/input/event1 2>&1 | grep -c '^    Event code'@0@32@
 control refuses keys the panel lacks@@boardsim-ctl key tap F11; echo $?; boardsim-ctl key hold F1; echo $?@0@1 1@the panel has no key 'F11'
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
 transcript has every call@@printf 18 >/sys/class/gpio/export; iocboot -f >/dev/null; boardsim-ctl transcript | sed "s/\"t\": [0-9.]*, \"pid\": $$/sh/; s/\"t\": [0-9.]*, \"pid\": [0-9]*/child/"@0@{sh, "op": "open", "path": "/sys/class/gpio/export", "flags": "O_WRONLY|O_TRUNC", "result": 0} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {sh, "op": "write", "path": "/sys/class/gpio/export", "bytes": "18", "result": 2} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {child, "op": "exec", "path": "iocboot", "args": ["-f"]}@
