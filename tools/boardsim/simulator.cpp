@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "keypaddevice.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -114,6 +116,7 @@ bool Simulator::mountEvdev(std::string *error)
     if (!m_namespace.ensureDirectory(inputDir, error))
         return false;
     m_evdev.addDevice(rotaryEncoderDevice(m_options.initialPosition));
+    m_evdev.addDevice(keypadDevice());
     m_evdev.setGone(encoderNode, m_options.noEvdev);
     m_evdev.setIoctlFails(encoderNode, m_options.evdevIoctlFails);
     m_evdev.setCompat32(m_options.compat32Evdev);
