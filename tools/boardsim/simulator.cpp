@@ -277,6 +277,7 @@ int Simulator::pollTimeoutMs() const
         next = std::min(next, m_media->deadline());
     for (const TranscriptWait &w : m_waits)
         next = std::min(next, w.deadline);
+    next = std::min(next, m_control.nextDeadline());
     auto ms = duration_cast<milliseconds>(next - now).count();
     // Round up so that the deadline has passed when poll returns.
     return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600 * 1000)));
@@ -293,11 +294,17 @@ void Simulator::loop()
             fds.push_back({gpioFd, POLLIN, 0});
         if (evdevFd >= 0)
             fds.push_back({evdevFd, POLLIN, 0});
-        for (int fd : m_control.fds())
-            fds.push_back({fd, POLLIN, 0});
+        const size_t controlFrom = fds.size();
+        for (const pollfd &p : m_control.pollFds())
+            fds.push_back(p);
         int n = poll(fds.data(), fds.size(), pollTimeoutMs());
         if (n < 0 && errno != EINTR)
             break;
+        for (size_t i = controlFrom; i < fds.size(); ++i) {
+            if (fds[i].revents)
+                m_control.onEvents(fds[i]);
+        }
+        fds.resize(controlFrom);
         for (const pollfd &p : fds) {
             if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -310,10 +317,9 @@ void Simulator::loop()
                 if (!m_evdev.fuse().processOne())
                     m_evdev.fuse().unmount();
                 m_evdev.afterRequest();
-            } else {
-                m_control.onReadable(p.fd);
             }
         }
+        m_control.onTimer();
         if (m_media)
             m_media->onTimer();
         answerWaits(false);
@@ -492,8 +498,9 @@ bool Simulator::handleRequest(int client, const std::string &line, std::string *
         *reply = payload.empty() ? "ok" : "ok " + payload;
         return true;
     };
+    // Messages may quote the request: never more than a short prefix of it.
     auto fail = [reply](const std::string &message) {
-        *reply = "error " + message;
+        *reply = "error " + message.substr(0, 160);
         return true;
     };
 
@@ -543,7 +550,8 @@ bool Simulator::handleRequest(int client, const std::string &line, std::string *
     }
     if (cmd == "get" && argc == 1) {
         std::string v = m_scenario.get(w[1]);
-        return v.empty() ? fail("unknown scenario key '" + w[1] + "'") : ok(v);
+        return v.empty() ? fail("unknown scenario key '" + ControlServer::excerpt(w[1]) + "'")
+                         : ok(v);
     }
     if (cmd == "scenario" && argc == 0)
         return ok(m_scenario.describe());
@@ -575,7 +583,7 @@ bool Simulator::handleRequest(int client, const std::string &line, std::string *
     }
     if (cmd.empty())
         return fail("empty request");
-    return fail("bad request '" + line + "'");
+    return fail("bad request '" + ControlServer::excerpt(line) + "'");
 }
 
 // The fake tools ask here first how to behave ("exec PID NAME ARG..."), and
@@ -589,7 +597,7 @@ std::string Simulator::handleTool(const std::vector<std::string> &words, bool ac
         args.push_back(ControlConnection::decodeArg(words[i]));
     const std::string mode = m_scenario.get("tool." + name);
     if (mode.empty())
-        return "error unknown tool '" + name + "'";
+        return "error unknown tool '" + ControlServer::excerpt(name) + "'";
     if (!act) {
         Transcript::Entry e(std::atoi(words[1].c_str()), "exec", name);
         e.hasArgs = true;
