@@ -24,6 +24,8 @@ all_gone() {
     host_unchanged "$1"
 }
 
+# Whatever the caller's umask, the board's modes hold (the control socket's, above all).
+umask 000
 # Fields split at '@': name, boardsim options, command (sh -c; empty: boardsim gets
 # only the options), expected status, stdout (lines joined by spaces; empty: not
 # checked), a part of stderr (empty: not checked).
@@ -66,6 +68,8 @@ no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone
 ioctl fails@--evdev-ioctl-fails@boardsim-ctl state | grep -o '"ioctlFails": true'@0@"ioctlFails": true@
 no run/media@--no-run-media@test ! -e /run/media && test -x /run/boardsim/bin/flash && echo ok@0@ok@
 no pidfd@--no-pidfd@kill -0 -1 2>/dev/null; echo $?; python3 -c 'import os; os.waitid(3, 99, os.WEXITED)'@1@1@Invalid argument
+modes as on the board@@stat -c %a $BOARDSIM_CONTROL; for c in 'echo 18 >/sys/class/gpio/export' 'exec 3<>/dev/input/event0'; do setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "$c" 2>&1 | grep -o 'Permission denied'; done@0@600 Permission denied Permission denied@
+transcript file unwritable@--transcript /dev/full@cat /sys/class/gpio/gpio128/value; sleep 5@74@@cannot write the transcript to /dev/full
 exit status passes through@@exit 3@3@@
 killed by SIGKILL@@kill -KILL $$@137@@
 killed by SIGTERM@@kill -TERM $$@143@@

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/input.h>
 #include <poll.h>
 
@@ -27,6 +28,17 @@ std::string hexRequest(unsigned int cmd)
     char buf[16];
     std::snprintf(buf, sizeof(buf), "0x%08x", cmd);
     return buf;
+}
+
+// The board's udev rules give event nodes to root:input, mode 0660; the
+// host's "input" group stands for it, root's group where there is none.
+gid_t inputGroup()
+{
+    static const gid_t gid = [] {
+        const group *g = getgrnam("input");
+        return g ? g->gr_gid : gid_t(0);
+    }();
+    return gid;
 }
 
 } // namespace
@@ -54,6 +66,7 @@ bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
     ops.release = opRelease;
     ops.ioctl = opIoctl;
     ops.poll = opPoll;
+    inputGroup(); // looked up now, not inside a request
     m_path = mountPoint + "/event0";
     return m_fuse.mount(mountPoint, "boardsim-evdev", ops, this, error);
 }
@@ -289,6 +302,7 @@ static bool evdevStat(const EvdevFs *, fuse_ino_t ino, bool present, struct stat
     }
     if (ino == eventIno && present) {
         st->st_mode = S_IFREG | 0660;
+        st->st_gid = inputGroup();
         st->st_nlink = 1;
         return true;
     }

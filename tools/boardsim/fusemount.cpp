@@ -15,8 +15,11 @@ bool FuseMount::mount(const std::string &mountPoint, const std::string &fsName,
                       const fuse_lowlevel_ops &ops, void *userData, std::string *error)
 {
     // allow_other: the command may switch users (e.g. a test run through su),
-    // and the kernel would otherwise deny it every access.
-    std::string options = "fsname=" + fsName + ",subtype=boardsim,allow_other";
+    // and the kernel would otherwise deny it every access. default_permissions:
+    // the kernel then checks the modes and owners we report, as the board's
+    // kernel checks those of sysfs and devtmpfs; a product running as a plain
+    // user must be refused here where it would be refused there.
+    std::string options = "fsname=" + fsName + ",subtype=boardsim,allow_other,default_permissions";
     std::vector<std::string> argvStrings = {"boardsim", "-o", options};
     std::vector<char *> argv;
     for (auto &s : argvStrings)

@@ -323,6 +323,14 @@ void Simulator::loop()
         if (m_media)
             m_media->onTimer();
         answerWaits(false);
+        if (!m_transcript.failure().empty()) {
+            // Whoever asked for the file relies on it holding everything: a
+            // run that cannot record stops here rather than pass unrecorded.
+            std::fprintf(stderr, "boardsim: %s; stopping the board\n",
+                         m_transcript.failure().c_str());
+            m_exitStatus = transcriptFailed;
+            break;
+        }
     }
 }
 
@@ -423,7 +431,7 @@ void Simulator::tearDown()
 void Simulator::answerWaits(bool all)
 {
     auto now = std::chrono::steady_clock::now();
-    size_t count = m_transcript.lines().size();
+    size_t count = m_transcript.count();
     for (size_t i = 0; i < m_waits.size();) {
         const TranscriptWait w = m_waits[i];
         if (all || count != w.knownCount || now >= w.deadline) {
@@ -470,17 +478,20 @@ std::string Simulator::stateJson() const
     out += "}, \"usb\": {\"switched\": " + std::string(m_media->isSwitched() ? "true" : "false") +
            ", \"booted\": " + (m_media->isBooted() ? "true" : "false") +
            ", \"mounted\": " + (m_media->isMounted() ? "true" : "false") +
-           "}, \"transcriptCount\": " + std::to_string(m_transcript.lines().size()) + "}";
+           "}, \"transcriptCount\": " + std::to_string(m_transcript.count()) +
+           ", \"transcriptDropped\": " + std::to_string(m_transcript.dropped()) + "}";
     return out;
 }
 
 std::string Simulator::transcriptReply(size_t from) const
 {
-    const auto &lines = m_transcript.lines();
-    from = std::min(from, lines.size());
-    std::string out = "ok " + std::to_string(lines.size() - from);
-    for (size_t i = from; i < lines.size(); ++i)
-        out += "\n" + lines[i];
+    // Entries dropped from memory are skipped; "transcriptDropped" in the
+    // state says how many there were.
+    const size_t end = m_transcript.count();
+    from = std::min(std::max(from, m_transcript.dropped()), end);
+    std::string out = "ok " + std::to_string(end - from);
+    for (size_t i = from; i < end; ++i)
+        out += "\n" + m_transcript.at(i);
     return out;
 }
 
@@ -564,7 +575,7 @@ bool Simulator::handleRequest(int client, const std::string &line, std::string *
         return true;
     }
     if (cmd == "transcript-count" && argc == 0)
-        return ok(std::to_string(m_transcript.lines().size()));
+        return ok(std::to_string(m_transcript.count()));
     if (cmd == "clear-transcript" && argc == 0) {
         m_transcript.clear();
         return ok();

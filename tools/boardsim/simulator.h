@@ -24,6 +24,8 @@ class Simulator
 public:
     // Exit status when this machine cannot host the simulation (CTest: skipped).
     static constexpr int cannotRun = 77;
+    // Exit status when --transcript FILE could not be written (EX_IOERR).
+    static constexpr int transcriptFailed = 74;
 
     explicit Simulator(const Options &options);
     ~Simulator();
