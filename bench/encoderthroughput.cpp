@@ -47,7 +47,7 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     clock.start();
     auto queried = [&board] {
-        for (const QJsonObject &row : board.transcript())
+        for (const QJsonObject &row : board.transcript().value_or(QVector<QJsonObject>()))
             if (row.value(QStringLiteral("op")).toString() == QLatin1String("ioctl"))
                 return true;
         return false;
@@ -74,7 +74,7 @@ int main(int argc, char *argv[])
     QTimer feeder;
     feeder.setInterval(5);
     QObject::connect(&feeder, &QTimer::timeout, &app, [&] {
-        const int pending = board.pendingRecords();
+        const int pending = board.pendingRecords().value_or(-1);
         if (toQueue == 0 && pending == 0 && lcd->intValue() == net) {
             app.quit();
             return;
@@ -102,7 +102,7 @@ int main(int argc, char *argv[])
         out << "bench_encoder: " << board.lastError() << Qt::endl;
 
     const int shown = lcd->intValue();
-    const double perSecond = elapsedMs > 0 ? total * 1000.0 / elapsedMs : 0;
+    const double perSecond = elapsedMs > 0 ? total * 1000.0 / double(elapsedMs) : 0;
     out << "steps: " << total << " (" << up << " up, " << down << " down)" << Qt::endl;
     out << "display: " << shown << ", expected " << net << ", lost " << (net - shown) << Qt::endl;
     out << "time: " << elapsedMs << " ms, " << qRound(perSecond) << " steps/s" << Qt::endl;

@@ -26,6 +26,18 @@ static_assert(offsetof(input_event, value) == 12, "value follows code");
 
 static const QString deviceName = QStringLiteral("/dev/input/event0");
 
+namespace {
+
+// strerror() may share one buffer between threads, and this runs on the
+// reader thread; the GNU strerror_r returns the text (a static one for known
+// errors, or one written into `buffer`).
+const char *errorText(int error, char (&buffer)[64])
+{
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+} // namespace
+
 RotaryEncoder::RotaryEncoder()
 {
     // Created here rather than in run() so that the destructor can always
@@ -81,11 +93,12 @@ bool RotaryEncoder::decodeStep(const input_event &record, std::optional<quint16>
 void RotaryEncoder::run()
 {
     const QByteArray path = deviceName.toLatin1();
+    char text[64];
     const int fd = ::open(path.constData(), O_RDWR);
     if (fd < 0) {
         const int error = errno;
         qDebug("%s open error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-               strerror(error), error);
+               errorText(error, text), error);
         return;
     }
 
@@ -97,7 +110,7 @@ void RotaryEncoder::run()
     if (::ioctl(fd, EVIOCGABS(ABS_X), &absinfo) < 0) {
         const int error = errno;
         qDebug("%s ioctl error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-               strerror(error), error);
+               errorText(error, text), error);
     } else {
         reference = quint16(absinfo.value);
     }
@@ -127,7 +140,7 @@ void RotaryEncoder::run()
                 continue;
             const int error = errno;
             qDebug("%s poll error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-                   strerror(error), error);
+                   errorText(error, text), error);
             break;
         }
         if (waits[1].revents & POLLIN) {
@@ -155,7 +168,7 @@ void RotaryEncoder::run()
             // ENODEV, EIO and the like do not go away by reading again.
             const int error = errno;
             qDebug("%s read error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-                   strerror(error), error);
+                   errorText(error, text), error);
             break;
         }
         if (got == 0) {

@@ -221,6 +221,6 @@ skipped=$(grep -c '\*\*\*Skipped' "$armhf_dir/ctest.log")
 
 say "times: install ${install_seconds} s, armhf build ${build_seconds} s," \
     "suite under qemu-arm ${suite_seconds} s"
-[ $suite_status -eq 0 ] || fail "the test suite failed under qemu-arm"
+[ "$suite_status" -eq 0 ] || fail "the test suite failed under qemu-arm"
 [ "$skipped" -eq 0 ] || fail "$skipped board tests were skipped: boardsim could not run here (see their output)"
 say "the suite passed under qemu-arm"

@@ -10,6 +10,8 @@ packages=(
     libfuse3-dev fuse3
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     python3 tesseract-ocr tesseract-ocr-eng
+    # scripts/lint.sh and the memory checks
+    clang-format clang-tidy cppcheck shellcheck valgrind
 )
 
 missing=()

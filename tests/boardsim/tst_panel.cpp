@@ -99,10 +99,12 @@ private slots:
         QFETCH(int, steps);
         QDial *dial = m_panel->findChild<QDial *>("encoderDial");
         dial->setValue(from);
-        const int position = m_board.position(), pending = m_board.pendingRecords();
+        const int position = m_board.position().value_or(-1);
+        const int pending = m_board.pendingRecords().value_or(-1);
         dial->setValue(to);
-        QCOMPARE(m_board.position(), position + steps);
-        QCOMPARE(m_board.pendingRecords() - pending, 2 * qAbs(steps)); // ABS_X+SYN each notch
+        QCOMPARE(m_board.position().value_or(-1), position + steps);
+        QCOMPARE(m_board.pendingRecords().value_or(-1) - pending,
+                 2 * qAbs(steps)); // ABS_X+SYN each notch
         QTRY_COMPARE_WITH_TIMEOUT(shown("encoderPosition"),
                                   QString("Position: %1").arg(position + steps), 2000);
     }
@@ -126,7 +128,8 @@ private slots:
         QVERIFY(m_board.setScenario(row[0], row[1]));
         QTRY_VERIFY_WITH_TIMEOUT(button(row[1])->isChecked(), 2000); // the switch follows the board
         button(row[2])->click();
-        const QJsonObject scenario = m_board.state().value("scenario").toObject();
+        const QJsonObject scenario =
+            m_board.state().value_or(QJsonObject()).value("scenario").toObject();
         QCOMPARE(scenario.value(row[0]).toString(), row[3]);
         QCOMPARE(scenario.value("tool.flash").toString(), row[4]);
         QTRY_VERIFY_WITH_TIMEOUT(button(row[2])->isChecked(), 2000);
@@ -144,7 +147,7 @@ private slots:
     {
         // Mid-way into a wait that boardsim ends only at its time-out: about one wait, not 15 s.
         QTest::qWait(BoardWatcher::waitMs * 3 / 2);
-        const QDeadlineTimer deadline(4 * BoardWatcher::waitMs);
+        const QDeadlineTimer deadline(4LL * BoardWatcher::waitMs);
         m_panel.reset();
         QVERIFY(!deadline.hasExpired());
     }

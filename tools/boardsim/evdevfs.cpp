@@ -385,9 +385,8 @@ void EvdevFs::opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t, fuse_file_i
     int err = 0;
     if (it == fs->m_readers.end() || it->second.dead)
         err = ENODEV;
-    else if (size != 0 && size < std::min(nativeRecordSize, compatRecordSize))
-        err = EINVAL;
-    else if (size != 0 && size < nativeRecordSize && recordSizeFor(size) == nativeRecordSize)
+    else if (size != 0 && (size < std::min(nativeRecordSize, compatRecordSize) ||
+                           (size < nativeRecordSize && recordSizeFor(size) == nativeRecordSize)))
         err = EINVAL;
     else if (size != 0 && it->second.queue.empty() && (fi->flags & O_NONBLOCK))
         err = EAGAIN;

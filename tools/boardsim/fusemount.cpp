@@ -22,6 +22,7 @@ bool FuseMount::mount(const std::string &mountPoint, const std::string &fsName,
     std::string options = "fsname=" + fsName + ",subtype=boardsim,allow_other,default_permissions";
     std::vector<std::string> argvStrings = {"boardsim", "-o", options};
     std::vector<char *> argv;
+    argv.reserve(argvStrings.size());
     for (auto &s : argvStrings)
         argv.push_back(s.data());
     fuse_args args = FUSE_ARGS_INIT(int(argv.size()), argv.data());

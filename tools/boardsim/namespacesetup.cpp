@@ -90,7 +90,7 @@ bool NamespaceSetup::shadow(const std::string &dir, const std::set<std::string> 
         struct stat st;
         if (fstatat(oldFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
-        const std::string target = dir + "/" + name;
+        const std::string target = (dir + '/').append(name);
         if (S_ISLNK(st.st_mode)) {
             char link[4096];
             ssize_t n = readlinkat(oldFd, name.c_str(), link, sizeof(link) - 1);

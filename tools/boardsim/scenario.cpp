@@ -24,11 +24,10 @@ bool isDelay(const std::string &value)
 } // namespace
 
 Scenario::Scenario()
-{
-    m_values = {{"ioc", "present"},       {"ioc-delay-ms", "1000"}, {"flash", "good"},
-                {"tool.usbswitch", "ok"}, {"tool.iocboot", "ok"},   {"tool.flash", "ok"},
-                {"tool-delay-ms", "3000"}};
-}
+    : m_values{{"ioc", "present"},       {"ioc-delay-ms", "1000"}, {"flash", "good"},
+               {"tool.usbswitch", "ok"}, {"tool.iocboot", "ok"},   {"tool.flash", "ok"},
+               {"tool-delay-ms", "3000"}}
+{}
 
 bool Scenario::set(const std::string &key, const std::string &value, std::string *error)
 {

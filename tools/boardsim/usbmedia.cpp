@@ -95,7 +95,7 @@ void UsbMedia::removeAll()
             while (dirent *ent = readdir(d)) {
                 std::string name = ent->d_name;
                 if (name != "." && name != "..")
-                    unlink((dir + "/" + name).c_str());
+                    unlink((dir + '/').append(name).c_str());
             }
             closedir(d);
         }

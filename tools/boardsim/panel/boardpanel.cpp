@@ -68,7 +68,7 @@ void BoardPanel::createWidgets()
 {
     // Counted here, not when the thread gets going: the beeps of the panel's
     // whole lifetime count, even those written while the thread starts.
-    m_watcher = new BoardWatcher(m_socketPath, BoardWatcher::transcriptCount(m_socketPath), this);
+    m_watcher = new BoardWatcher(m_socketPath, m_client.transcriptCount().value_or(-1), this);
     m_beepFlash.setSingleShot(true);
     m_beepFlash.setInterval(beepFlashMs);
     m_beepFlash.setTimerType(Qt::PreciseTimer);
@@ -155,7 +155,8 @@ void BoardPanel::turnEncoder(int dialValue)
             return;
         }
     }
-    showPosition(m_client.position());
+    if (const std::optional<int> position = m_client.position())
+        showPosition(*position);
 }
 
 void BoardPanel::chooseScenario(const QString &key, QAbstractButton *button)
