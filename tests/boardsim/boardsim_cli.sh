@@ -47,6 +47,7 @@ pre-exported line@@cat /sys/class/gpio/gpio129/direction /sys/class/gpio/gpio129
 blocked read gets a turn@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 bs=24 count=1 2>/dev/null | wc -c@0@24@
 control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/class/gpio/gpio54/direction; boardsim-ctl gpio 54@0@out 1@
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
+position wraps as the kernel's s32@--position 2147483646@boardsim-ctl turn 3; boardsim-ctl position; boardsim-ctl turn -3; boardsim-ctl position@0@-2147483647 2147483646@
 control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
 control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@18@
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'

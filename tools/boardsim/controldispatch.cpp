@@ -127,13 +127,34 @@ ControlDispatch::Reply ControlDispatch::ping(int, const Args &)
     return okWith("boardsim");
 }
 
-ControlDispatch::Reply ControlDispatch::turn(int, const Args &a)
+ControlDispatch::Reply ControlDispatch::turn(int client, const Args &a)
 {
     int steps = 0;
     if (!parseInt(a[0], &steps))
         return usage(C::Turn);
-    m_board.evdev.turn(steps);
-    return ok;
+    if (steps < -maxTurnSteps || steps > maxTurnSteps)
+        return error("turn: at most " + std::to_string(maxTurnSteps) + " steps at once");
+    // Queued behind earlier turns, so that steps keep the order they were asked in.
+    m_turns.push_back({client, steps});
+    serveTurns();
+    return std::nullopt;
+}
+
+void ControlDispatch::serveTurns()
+{
+    int budget = stepsPerSlice;
+    while (!m_turns.empty() && budget > 0) {
+        PendingTurn &t = m_turns.front();
+        const int now = std::max(-budget, std::min(budget, t.steps));
+        m_board.evdev.turn(now);
+        t.steps -= now;
+        budget -= std::abs(now);
+        if (t.steps == 0) {
+            const int client = t.client;
+            m_turns.pop_front();
+            m_server.reply(client, ok);
+        }
+    }
 }
 
 ControlDispatch::Reply ControlDispatch::turnTo(int, const Args &a)
@@ -284,6 +305,8 @@ void ControlDispatch::answerWaits(bool all)
 
 std::optional<ControlDispatch::Clock::time_point> ControlDispatch::nextDeadline() const
 {
+    if (!m_turns.empty())
+        return Clock::now();
     if (m_waits.empty())
         return std::nullopt;
     auto next = m_waits.front().deadline;

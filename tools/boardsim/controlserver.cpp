@@ -196,28 +196,31 @@ void ControlServer::processLines(int fd)
         c.scanned = 0;
         c.waiting = true;
         std::string text;
-        if (m_handler(fd, line, &text))
-            reply(fd, text);
+        m_dispatching = fd;
+        const bool now = m_handler(fd, line, &text);
+        m_dispatching = -1;
+        if (now)
+            answer(fd, text);
     }
 }
 
 void ControlServer::reply(int client, const std::string &text)
 {
+    // Answered from inside its own request: processLines() goes on with the
+    // next line itself, without recursing once per pipelined request.
+    if (!answer(client, text) || client == m_dispatching)
+        return;
+    processLines(client);
+}
+
+bool ControlServer::answer(int client, const std::string &text)
+{
     auto it = m_clients.find(client);
     if (it == m_clients.end())
-        return;
-    Client &c = it->second;
-    c.waiting = false;
-    queue(client, c, text);
-    it = m_clients.find(client);
-    if (it == m_clients.end())
-        return;
-    if (it->second.closing) {
-        if (it->second.out.size() == it->second.outStart)
-            drop(client);
-        return;
-    }
-    processLines(client);
+        return false;
+    it->second.waiting = false;
+    queue(client, it->second, text);
+    return m_clients.count(client) > 0;
 }
 
 void ControlServer::queue(int fd, Client &c, const std::string &text)

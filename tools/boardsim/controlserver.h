@@ -70,6 +70,8 @@ private:
     void acceptOne();
     void readFrom(int fd, Client &c);
     void processLines(int fd);
+    // Queues a reply; false when the client is gone (or went because of it).
+    bool answer(int client, const std::string &text);
     void queue(int fd, Client &c, const std::string &text);
     void flush(int fd, Client &c);
     void reject(int fd, Client &c, const std::string &error);
@@ -83,4 +85,5 @@ private:
     std::string m_path;
     std::map<int, Client> m_clients;
     Handler m_handler;
+    int m_dispatching = -1; // the client whose request the handler is running
 };

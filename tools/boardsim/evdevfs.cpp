@@ -73,9 +73,11 @@ bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
 
 void EvdevFs::turn(int steps)
 {
-    int direction = steps < 0 ? -1 : 1;
-    for (int i = 0; i != steps; i += direction) {
-        m_position += direction;
+    // The input core keeps the axis in a 32-bit value that wraps at its ends:
+    // unsigned arithmetic gives the same bits without overflowing an int.
+    const uint32_t direction = steps < 0 ? UINT32_MAX : 1u;
+    for (int i = 0; i != steps; i += steps < 0 ? -1 : 1) {
+        m_position = int32_t(uint32_t(m_position) + direction);
         addRecord(EV_ABS, ABS_X, m_position);
         addRecord(EV_SYN, SYN_REPORT, 0);
     }

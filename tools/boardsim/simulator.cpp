@@ -190,6 +190,7 @@ void Simulator::loop()
         if (m_media)
             m_media->onTimer();
         m_dispatch->answerWaits(false);
+        m_dispatch->serveTurns();
         if (!m_transcript.failure().empty()) {
             // Whoever asked for the file relies on it holding everything: a
             // run that cannot record stops here rather than pass unrecorded.
