@@ -355,7 +355,7 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
     int err = (ino != eventIno || fs->m_absent || fs->m_gone) ? ENOENT : 0;
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "open", fs->m_path);
+    Transcript::Entry e(requesterPid(req), "open", fs->m_path);
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);
     e.result = -err;
@@ -382,7 +382,7 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 void EvdevFs::opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
-    int pid = int(fuse_req_ctx(req)->pid);
+    int pid = requesterPid(req);
     auto it = fs->m_readers.find(fi->fh);
     int err = 0;
     if (it == fs->m_readers.end() || it->second.dead)
@@ -412,7 +412,7 @@ void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, 
                       fuse_file_info *)
 {
     EvdevFs *fs = self(req);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "write", fs->m_path);
+    Transcript::Entry e(requesterPid(req), "write", fs->m_path);
     e.hasHex = true;
     e.hex = std::string(buf, size);
     // The encoder takes no events from userspace.
@@ -424,7 +424,7 @@ void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, 
 void EvdevFs::opFlush(fuse_req_t req, fuse_ino_t, fuse_file_info *)
 {
     EvdevFs *fs = self(req);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "close", fs->m_path);
+    Transcript::Entry e(requesterPid(req), "close", fs->m_path);
     fs->m_transcript.add(e);
     fuse_reply_err(req, 0);
 }
@@ -496,7 +496,7 @@ void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse
     }
     if (answer.size() > outBufSize)
         answer.resize(outBufSize);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "ioctl", fs->m_path);
+    Transcript::Entry e(requesterPid(req), "ioctl", fs->m_path);
     e.request = hexRequest(cmd);
     e.hasHex = true;
     e.hex = answer;

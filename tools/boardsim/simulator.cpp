@@ -191,28 +191,28 @@ void Simulator::loop()
             m_media->onTimer();
         m_dispatch->answerWaits(false);
         m_dispatch->serveTurns();
-        if (!m_transcript.failure().empty()) {
+        if (!m_stopStatus && !m_transcript.failure().empty()) {
             // Whoever asked for the file relies on it holding everything: a
             // run that cannot record stops here rather than pass unrecorded.
             std::fprintf(stderr, "boardsim: %s; stopping the board\n",
                          m_transcript.failure().c_str());
             m_stopStatus = transcriptFailed;
-            break;
+            m_command.terminate();
         }
     }
 }
 
 void Simulator::tearDown()
 {
-    m_command.stop();
-    // The file systems go first: a leftover process blocked in a read of
-    // them could not even die from SIGKILL until answered.
+    // Normally the namespace has ended already. If not, its blocked reads are
+    // answered first: a process killed while it waits for the daemon's answer
+    // cannot die until it gets one.
     m_evdev.shutdown();
+    m_command.stop();
     m_gpio.fuse().unmount();
     m_evdev.fuse().unmount();
     // Closing the control socket lets a hung tool see end-of-file and exit.
     m_control.closeAll();
-    m_command.killOrphans();
     if (m_media)
         m_media->removeAll();
 }
