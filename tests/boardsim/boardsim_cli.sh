@@ -19,8 +19,13 @@ host_state >"$WORK/host.before"
 host_unchanged() { host_state | cmp -s "$WORK/host.before" - || fail "$1: host changed: $(host_state)"; }
 # The namespaces a session lives in (inode numbers, one a line): the command's PID and
 # mount namespaces as it wrote them to $WORK/ns, and boardsim's mount namespace.
-# Processes still in any of them, from the host's /proc.
-left_in_session() { stat -L -c %i /proc/[0-9]*/ns/pid /proc/[0-9]*/ns/mnt 2>/dev/null | grep -cxFf "$WORK/ns"; }
+# Processes still in any of them, from the host's /proc. Zombies have left their mount
+# namespace already; one whose new parent does not reap it is no process of ours.
+left_in_session() {
+    stat -L -c '%i %n' /proc/[0-9]*/ns/pid /proc/[0-9]*/ns/mnt 2>/dev/null |
+        awk 'NR == FNR { want[$1]; next } $1 in want { sub("/ns/.*", "", $2); print $2 }' "$WORK/ns" - |
+        sort -u | while read -r p; do grep -qs '^State:.Z' "$p/status" || echo "$p"; done | wc -l
+}
 all_gone() {
     i=0
     while [ "$(left_in_session)" -gt 0 ] && [ $((i += 1)) -lt 20 ]; do sleep 0.05; done
