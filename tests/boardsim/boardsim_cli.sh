@@ -53,6 +53,8 @@ done <<'CASES'
 export then read direction@@echo 18 > /sys/class/gpio/export; cat /sys/class/gpio/gpio18/direction@0@in@
 second export is busy@@echo 18 > /sys/class/gpio/export; /bin/echo 18 > /sys/class/gpio/export@1@@Device or resource busy
 pre-exported line@@cat /sys/class/gpio/gpio129/direction /sys/class/gpio/gpio129/value@0@out 0@
+turns before the open are no reader's@@boardsim-ctl turn 5; dd if=/dev/input/event0 bs=24 count=20 iflag=nonblock 2>&1 | grep -o '^[0-9]* bytes'@0@0 bytes@
+a native reader gets 24-byte records@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 of=/dev/null bs=4096 count=1 2>&1 | grep -o '^[0-9]* bytes'@0@48 bytes@
 blocked read gets a turn@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 bs=24 count=1 2>/dev/null | wc -c@0@24@
 control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/class/gpio/gpio54/direction; boardsim-ctl gpio 54@0@out 1@
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
@@ -67,6 +69,7 @@ flash good@@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@Identification: 0xc2
 flash case@--set flash=case@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@identification: 0xC22015$ exit 0$@
 flash banner@--set flash=banner@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@Flash utility 2.1$ Identification: 0xc22015$ exit 0$@
 flash empty@--set flash=empty@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@$ exit 0$@
+flash missing, then good@--set flash=missing@flash -o rdid; echo $?; boardsim-ctl set flash=good; boardsim-ctl get tool.flash; flash -o rdid@0@127 ok Identification: 0xc22015@flash: not found
 flash silent@--set flash=silent@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@exit 0$@no answer
 flash in pieces@--set flash=pieces@{ flash -o rdid; echo "exit $?"; } | { dd bs=99 count=1 2>/dev/null; printf '|'; cat; } | sed -n l@0@Identification: 0x|c22015$ exit 0$@
 tool slow@--set tool.usbswitch=slow --set tool-delay-ms=300@s=$(date +%s%N); usbswitch -i >/dev/null; echo $? $(( ($(date +%s%N) - s) / 1000000 >= 300 ))@0@0 1@

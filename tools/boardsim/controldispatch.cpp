@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
+#include <linux/input.h>
 
 namespace {
 
@@ -146,7 +148,15 @@ void ControlDispatch::serveTurns()
     while (!m_turns.empty() && budget > 0) {
         PendingTurn &t = m_turns.front();
         const int now = std::max(-budget, std::min(budget, t.steps));
-        m_board.evdev.turn(now);
+        // One detent is one packet: the new position, then SYN_REPORT. The
+        // input core keeps the axis in a 32-bit value that wraps at its ends:
+        // unsigned arithmetic gives the same bits without overflowing an int.
+        const uint32_t direction = now < 0 ? UINT32_MAX : 1u;
+        for (int i = 0; i != now; i += now < 0 ? -1 : 1) {
+            const int32_t next = int32_t(uint32_t(encoderPosition()) + direction);
+            m_board.evdev.report(encoderNode, EV_ABS, ABS_X, next);
+            m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
+        }
         t.steps -= now;
         budget -= std::abs(now);
         if (t.steps == 0) {
@@ -162,7 +172,8 @@ ControlDispatch::Reply ControlDispatch::turnTo(int, const Args &a)
     int position = 0;
     if (!parseInt(a[0], &position))
         return usage(C::TurnTo);
-    m_board.evdev.turnTo(position);
+    m_board.evdev.report(encoderNode, EV_ABS, ABS_X, position);
+    m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
     return ok;
 }
 
@@ -173,7 +184,7 @@ ControlDispatch::Reply ControlDispatch::record(int, const Args &a)
         return usage(C::Record);
     if (type < 0 || type > 0xffff || code < 0 || code > 0xffff)
         return error("type and code must be 0..65535");
-    m_board.evdev.queueRecord(type, code, value);
+    m_board.evdev.inject(encoderNode, unsigned(type), unsigned(code), value);
     return ok;
 }
 
@@ -182,18 +193,18 @@ ControlDispatch::Reply ControlDispatch::setPosition(int, const Args &a)
     int position = 0;
     if (!parseInt(a[0], &position))
         return usage(C::SetPosition);
-    m_board.evdev.setPosition(position);
+    m_board.evdev.device(encoderNode)->absinfo[ABS_X].value = position;
     return ok;
 }
 
 ControlDispatch::Reply ControlDispatch::position(int, const Args &)
 {
-    return okWith(std::to_string(m_board.evdev.position()));
+    return okWith(std::to_string(encoderPosition()));
 }
 
 ControlDispatch::Reply ControlDispatch::pending(int, const Args &)
 {
-    return okWith(std::to_string(m_board.evdev.pendingRecords()));
+    return okWith(std::to_string(m_board.evdev.pendingRecords(encoderNode)));
 }
 
 ControlDispatch::Reply ControlDispatch::ioctlFails(int, const Args &a)
@@ -201,7 +212,7 @@ ControlDispatch::Reply ControlDispatch::ioctlFails(int, const Args &a)
     bool fails = false;
     if (!parseOnOff(a[0], &fails))
         return usage(C::IoctlFails);
-    m_board.evdev.setIoctlFails(fails);
+    m_board.evdev.setIoctlFails(encoderNode, fails);
     return ok;
 }
 
@@ -210,7 +221,7 @@ ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
     bool gone = false;
     if (!parseOnOff(a[0], &gone))
         return usage(C::Gone);
-    m_board.evdev.setGone(gone);
+    m_board.evdev.setGone(encoderNode, gone);
     return ok;
 }
 
@@ -356,14 +367,21 @@ ControlDispatch::Reply ControlDispatch::act(int, const Args &a)
     return error("usage");
 }
 
+int ControlDispatch::encoderPosition() const
+{
+    return m_board.evdev.device(encoderNode)->absinfo[ABS_X].value;
+}
+
 std::string ControlDispatch::stateJson() const
 {
     const EvdevFs &evdev = m_board.evdev;
-    std::string out = "{\"position\": " + std::to_string(evdev.position()) +
-                      ", \"pending\": " + std::to_string(evdev.pendingRecords()) +
-                      ", \"readers\": " + std::to_string(evdev.readerCount()) +
-                      ", \"gone\": " + boolText(evdev.isGone()) +
-                      ", \"ioctlFails\": " + boolText(evdev.ioctlFails()) + ", \"gpio\": {";
+    std::string out = "{\"position\": " + std::to_string(encoderPosition()) +
+                      ", \"pending\": " + std::to_string(evdev.pendingRecords(encoderNode)) +
+                      ", \"readers\": " + std::to_string(evdev.readerCount(encoderNode)) +
+                      ", \"gone\": " + boolText(evdev.isGone(encoderNode)) +
+                      ", \"ioctlFails\": " + boolText(evdev.ioctlFails(encoderNode)) +
+                      ", \"evdevRecordSize\": " + std::to_string(evdev.recordSize()) +
+                      ", \"gpio\": {";
     bool first = true;
     for (int i = 0; i < GpioFs::lineCount; ++i) {
         const GpioFs::Line &l = m_board.gpio.line(i);

@@ -96,6 +96,7 @@ private:
     Reply exec(int, const Args &a);
     Reply act(int, const Args &a);
 
+    int encoderPosition() const;
     std::string stateJson() const;
 
     SimulatedBoard m_board;

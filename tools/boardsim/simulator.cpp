@@ -23,17 +23,6 @@ const char controlPath[] = "/run/boardsim/control";
 // Lines the board's init scripts export before the product starts.
 const int preExportedLines[] = {128, 129};
 
-std::string toolExecutable()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0)
-        return "boardsim-tool";
-    self[n] = '\0';
-    std::string path = self;
-    return path.substr(0, path.find_last_of('/') + 1) + "boardsim-tool";
-}
-
 } // namespace
 
 Simulator::Simulator(const Options &options)
@@ -68,7 +57,7 @@ int Simulator::run()
 
 bool Simulator::setUp(std::string *error)
 {
-    const std::string toolPath = toolExecutable();
+    const std::string toolPath = ToolBox::toolExecutable();
     if (!m_namespace.enter(error) || !m_command.prepare(error))
         return false;
 
@@ -124,9 +113,10 @@ bool Simulator::mountEvdev(std::string *error)
 {
     if (!m_namespace.ensureDirectory(inputDir, error))
         return false;
-    m_evdev.setAbsent(m_options.noEvdev);
-    m_evdev.setIoctlFails(m_options.evdevIoctlFails);
-    m_evdev.setPosition(m_options.initialPosition);
+    m_evdev.addDevice(rotaryEncoderDevice(m_options.initialPosition));
+    m_evdev.setGone(encoderNode, m_options.noEvdev);
+    m_evdev.setIoctlFails(encoderNode, m_options.evdevIoctlFails);
+    m_evdev.setCompat32(m_options.compat32Evdev);
     std::string why;
     if (!m_evdev.mount(inputDir, &why)) {
         *error = std::string("cannot mount FUSE at ") + inputDir + ": " + why;

@@ -83,7 +83,7 @@ public:
     std::optional<int> waitForTranscript(int knownCount, int timeoutMs);
 
     // ---- Everything at once, for a panel that shows the board ----
-    // {"position", "pending", "readers", "gone", "ioctlFails",
+    // {"position", "pending", "readers", "gone", "ioctlFails", "evdevRecordSize",
     //  "gpio": {"18": {"direction", "value"}, ...}, "scenario": {key: value},
     //  "usb": {"switched", "booted", "mounted"}, "transcriptCount"}
     std::optional<QJsonObject> state();

@@ -106,12 +106,7 @@ void BoardPanel::showState(const QJsonObject &state)
 
     const QJsonObject scenario = state.value(QStringLiteral("scenario")).toObject();
     showScenario(ui->iocGroup, scenario.value(QStringLiteral("ioc")).toString());
-    // boardsim keeps "flash=missing" as the flash tool missing from PATH and
-    // leaves the flash answer as it was.
-    m_toolFlash = scenario.value(QStringLiteral("tool.flash")).toString();
-    showScenario(ui->flashGroup, m_toolFlash == QLatin1String("missing")
-                                     ? m_toolFlash
-                                     : scenario.value(QStringLiteral("flash")).toString());
+    showScenario(ui->flashGroup, scenario.value(QStringLiteral("flash")).toString());
 }
 
 void BoardPanel::showTranscript(const QVector<QJsonObject> &entries)
@@ -162,17 +157,7 @@ void BoardPanel::turnEncoder(int dialValue)
 void BoardPanel::chooseScenario(const QString &key, QAbstractButton *button)
 {
     const QString value = button->property("scenarioValue").toString();
-    bool done = m_client.setScenario(key, value);
-    // "flash=missing" took the tool away; another answer needs it back.
-    if (done && key == QLatin1String("flash") && value != QLatin1String("missing") &&
-        m_toolFlash == QLatin1String("missing")) {
-        done = m_client.setScenario(QStringLiteral("tool.flash"), QStringLiteral("ok"));
-        if (done)
-            m_toolFlash = QStringLiteral("ok");
-    } else if (done && key == QLatin1String("flash") && value == QLatin1String("missing")) {
-        m_toolFlash = value;
-    }
-    if (!done)
+    if (!m_client.setScenario(key, value))
         qDebug() << "boardsim-panel: cannot set" << key << "=" << value << ":"
                  << m_client.lastError();
 }
