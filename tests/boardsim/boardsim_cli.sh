@@ -106,7 +106,7 @@ while IFS='@' read -r name options command ending; do
     [ -n "${CHECKMODE:-}" ] || [ "${command#*CHECKMODE}" = "$command" ] || continue
     rm -f "$WORK/ns" "$WORK/ns.new"
     # shellcheck disable=SC2086
-    env -u DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$WORK/runtime" CHECKMODE="${CHECKMODE:-}" \
+    env -u DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$WORK/runtime" ROOT="$ROOT" CHECKMODE="$CHECKMODE" \
         "$BOARDSIM" $options -- sh -c "stat -L -c %i /proc/self/ns/pid /proc/self/ns/mnt >$WORK/ns.new
             mv $WORK/ns.new $WORK/ns; $command" >"$WORK/out" 2>&1 &
     board=$!
@@ -114,7 +114,8 @@ while IFS='@' read -r name options command ending; do
     while [ ! -s "$WORK/ns" ] && [ $((i += 1)) -lt 100 ]; do sleep 0.05; done
     stat -L -c %i "/proc/$board/ns/mnt" >>"$WORK/ns"
     if [ "$ending" = kill ]; then
-        sleep 0.5 # the session gets going
+        sleep 0.5 # the session gets going: the init, the command and what it started
+        [ "$(left_in_session)" -ge 3 ] || fail "$name: the session did not start: $(cat "$WORK/out")"
         kill -KILL $board
     fi
     wait $board

@@ -11,6 +11,7 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,13 +54,16 @@ bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPi
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
 
-    // Our next child is the first process of a new PID namespace; see namespaceinit.h.
     int alive[2];
-    if (unshare(CLONE_NEWPID) != 0 || pipe2(alive, O_CLOEXEC) != 0) {
-        *error = std::string("cannot create a PID namespace: ") + std::strerror(errno);
+    if (pipe2(alive, O_CLOEXEC) != 0) {
+        *error = std::string("cannot make a pipe: ") + std::strerror(errno);
         return false;
     }
-    m_child = fork();
+    // A fork whose child is the first process of a new PID namespace (see
+    // namespaceinit.h). Not unshare(CLONE_NEWPID): boardsim's own later
+    // children would land in that namespace too, and once it has ended no
+    // fork succeeds (LeakSanitizer's, at exit, among them).
+    m_child = pid_t(syscall(SYS_clone, CLONE_NEWPID | SIGCHLD, nullptr, nullptr, nullptr, nullptr));
     if (m_child == 0) {
         close(alive[1]);
         runNamespaceInit(alive[0], std::move(argv), noPidfd, inChild);
@@ -67,7 +71,7 @@ bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPi
     close(alive[0]);
     m_parentAlive = alive[1];
     if (m_child < 0) {
-        *error = std::string("cannot fork: ") + std::strerror(errno);
+        *error = std::string("cannot create a PID namespace: ") + std::strerror(errno);
         return false;
     }
     return true;

@@ -48,7 +48,7 @@ public:
     // A turn takes at most this many steps, a slice of them per iteration of
     // the loop, so that no request holds up the board for long.
     static constexpr int maxTurnSteps = 1000000;
-    static constexpr int stepsPerSlice = 4096;
+    static constexpr int stepsPerSlice = 1024;
 
 private:
     using Args = std::vector<std::string>;

@@ -57,9 +57,10 @@ std::vector<pollfd> ControlServer::pollFds() const
     for (const auto &entry : m_clients) {
         const Client &c = entry.second;
         short events = 0;
-        // A client waiting for a reply, or being closed, sends nothing we
-        // would take now: its bytes stay in the kernel's buffer meanwhile.
-        if (!c.waiting && !c.closing)
+        // A client waiting for a reply, being closed, or with requests still
+        // to serve sends nothing we would take now: its bytes stay in the
+        // kernel's buffer meanwhile.
+        if (!c.waiting && !c.closing && !hasUnread(c))
             events |= POLLIN;
         if (c.out.size() > c.outStart)
             events |= POLLOUT;
@@ -74,8 +75,11 @@ std::chrono::steady_clock::time_point ControlServer::nextDeadline() const
     if (m_listenFd >= 0 && m_acceptPausedUntil > std::chrono::steady_clock::now())
         next = m_acceptPausedUntil;
     for (const auto &entry : m_clients) {
-        if (entry.second.closing)
-            next = std::min(next, entry.second.closeBy);
+        const Client &c = entry.second;
+        if (c.closing)
+            next = std::min(next, c.closeBy);
+        else if (!c.waiting && hasUnread(c))
+            return std::chrono::steady_clock::now();
     }
     return next;
 }
@@ -85,8 +89,11 @@ void ControlServer::onTimer()
     const auto now = std::chrono::steady_clock::now();
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         auto next = std::next(it);
-        if (it->second.closing && now >= it->second.closeBy)
+        const Client &c = it->second;
+        if (c.closing && now >= c.closeBy)
             drop(it->first);
+        else if (!c.closing && !c.waiting && hasUnread(c))
+            processLines(it->first);
         it = next;
     }
 }
@@ -165,7 +172,7 @@ void ControlServer::readFrom(int fd, Client &c)
 
 void ControlServer::processLines(int fd)
 {
-    for (;;) {
+    for (int served = 0; served < linesPerTurn; ++served) {
         auto it = m_clients.find(fd);
         if (it == m_clients.end())
             return;

@@ -25,6 +25,9 @@ public:
     // Replies a client has not read yet. A single reply is always queued on an
     // empty queue, so the transcript reply can be larger.
     static constexpr size_t maxQueuedBytes = 1024 * 1024;
+    // Requests of one client served per loop iteration: a 16 KiB read of
+    // pipelined requests must not hold up the rest of the board.
+    static constexpr int linesPerTurn = 16;
     // How long a client being closed for misbehaving gets to read its error.
     static constexpr std::chrono::milliseconds lingerTime{1000};
     // How long accepting pauses when no descriptor is left even to refuse one.
@@ -45,7 +48,8 @@ public:
     // What to poll, and what to do with the result.
     std::vector<pollfd> pollFds() const;
     void onEvents(const pollfd &p);
-    // When a linger or an accept pause ends (time_point::max() when none).
+    // When a linger or an accept pause ends, now while requests wait to be
+    // served (time_point::max() when nothing is due).
     std::chrono::steady_clock::time_point nextDeadline() const;
     void onTimer();
     void reply(int client, const std::string &text);
@@ -69,7 +73,10 @@ private:
     };
     void acceptOne();
     void readFrom(int fd, Client &c);
+    // Serves up to linesPerTurn complete request lines.
     void processLines(int fd);
+    // Received bytes not yet searched for a line end.
+    static bool hasUnread(const Client &c) { return c.in.size() > c.inStart + c.scanned; }
     // Queues a reply; false when the client is gone (or went because of it).
     bool answer(int client, const std::string &text);
     void queue(int fd, Client &c, const std::string &text);
