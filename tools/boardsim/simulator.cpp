@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "keypaddevice.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -22,17 +24,6 @@ const char controlPath[] = "/run/boardsim/control";
 
 // Lines the board's init scripts export before the product starts.
 const int preExportedLines[] = {128, 129};
-
-std::string toolExecutable()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0)
-        return "boardsim-tool";
-    self[n] = '\0';
-    std::string path = self;
-    return path.substr(0, path.find_last_of('/') + 1) + "boardsim-tool";
-}
 
 } // namespace
 
@@ -63,12 +54,12 @@ int Simulator::run()
     }
     loop();
     tearDown();
-    return m_command.exitStatus();
+    return m_stopStatus ? *m_stopStatus : m_command.exitStatus();
 }
 
 bool Simulator::setUp(std::string *error)
 {
-    const std::string toolPath = toolExecutable();
+    const std::string toolPath = ToolBox::toolExecutable();
     if (!m_namespace.enter(error) || !m_command.prepare(error))
         return false;
 
@@ -125,6 +116,7 @@ bool Simulator::mountEvdev(std::string *error)
     if (!m_namespace.ensureDirectory(inputDir, error))
         return false;
     m_evdev.addDevice(rotaryEncoderDevice(m_options.initialPosition));
+    m_evdev.addDevice(keypadDevice());
     m_evdev.setGone(encoderNode, m_options.noEvdev);
     m_evdev.setIoctlFails(encoderNode, m_options.evdevIoctlFails);
     m_evdev.setCompat32(m_options.compat32Evdev);
@@ -155,6 +147,7 @@ int Simulator::pollTimeoutMs() const
         next = std::min(next, m_media->deadline());
     if (auto wait = m_dispatch->nextDeadline())
         next = std::min(next, *wait);
+    next = std::min(next, m_control.nextDeadline());
     auto ms = duration_cast<milliseconds>(next - now).count();
     // Round up so that the deadline has passed when poll returns.
     return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600LL * 1000)));
@@ -173,11 +166,17 @@ void Simulator::loop()
             fds.push_back({evdevFd, POLLIN, 0});
         if (m_grab.fd() >= 0)
             fds.push_back({m_grab.fd(), POLLIN, 0});
-        for (int fd : m_control.fds())
-            fds.push_back({fd, POLLIN, 0});
+        const size_t controlFrom = fds.size();
+        for (const pollfd &p : m_control.pollFds())
+            fds.push_back(p);
         int n = poll(fds.data(), fds.size(), pollTimeoutMs());
         if (n < 0 && errno != EINTR)
             break;
+        for (size_t i = controlFrom; i < fds.size(); ++i) {
+            if (fds[i].revents)
+                m_control.onEvents(fds[i]);
+        }
+        fds.resize(controlFrom);
         for (const pollfd &p : fds) {
             if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -192,27 +191,35 @@ void Simulator::loop()
                 m_evdev.afterRequest();
             } else if (p.fd == m_grab.fd()) {
                 m_grab.onReadable();
-            } else {
-                m_control.onReadable(p.fd);
             }
         }
+        m_control.onTimer();
         if (m_media)
             m_media->onTimer();
         m_dispatch->answerWaits(false);
+        m_dispatch->serveTurns();
+        if (!m_stopStatus && !m_transcript.failure().empty()) {
+            // Whoever asked for the file relies on it holding everything: a
+            // run that cannot record stops here rather than pass unrecorded.
+            std::fprintf(stderr, "boardsim: %s; stopping the board\n",
+                         m_transcript.failure().c_str());
+            m_stopStatus = transcriptFailed;
+            m_command.terminate();
+        }
     }
 }
 
 void Simulator::tearDown()
 {
-    m_command.stop();
-    // The file systems go first: a leftover process blocked in a read of
-    // them could not even die from SIGKILL until answered.
+    // Normally the namespace has ended already. If not, its blocked reads are
+    // answered first: a process killed while it waits for the daemon's answer
+    // cannot die until it gets one.
     m_evdev.shutdown();
+    m_command.stop();
     m_gpio.fuse().unmount();
     m_evdev.fuse().unmount();
     // Closing the control socket lets a hung tool see end-of-file and exit.
     m_control.closeAll();
-    m_command.killOrphans();
     if (m_media)
         m_media->removeAll();
 }

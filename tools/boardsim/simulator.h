@@ -14,6 +14,7 @@
 #include "usbmedia.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // Sets up the simulated board in a private namespace, runs the command on it
@@ -24,6 +25,8 @@ class Simulator
 public:
     // Exit status when this machine cannot host the simulation (CTest: skipped).
     static constexpr int cannotRun = 77;
+    // Exit status when --transcript FILE could not be written (EX_IOERR).
+    static constexpr int transcriptFailed = 74;
 
     explicit Simulator(const Options &options);
 
@@ -50,4 +53,6 @@ private:
     std::unique_ptr<ToolBox> m_tools;
     std::unique_ptr<UsbMedia> m_media;
     std::unique_ptr<ControlDispatch> m_dispatch;
+    // Set when the board stopped on its own account, not the command's.
+    std::optional<int> m_stopStatus;
 };
