@@ -3,6 +3,7 @@
 #include "rotaryencoder.h"
 
 #include <QLCDNumber>
+#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
@@ -44,6 +45,23 @@ static QVector<int> readerThreads()
     return found;
 }
 
+// What each open descriptor of process `pid` refers to ("/dev/input/event0",
+// "socket:[1234]", ...), by number.
+static QMap<int, QString> openFiles(const QString &pid)
+{
+    QMap<int, QString> files;
+    const QString dir = "/proc/" + pid + "/fd/";
+    for (const QString &fd :
+         QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[256];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(dir + fd).constData(), target, sizeof target);
+        if (n > 0)
+            files.insert(fd.toInt(), QString::fromLocal8Bit(target, int(n)));
+    }
+    return files;
+}
+
 // The encoder reader and the window's display of it, on the simulated board.
 class tst_RotaryEncoder : public QObject
 {
@@ -51,6 +69,7 @@ class tst_RotaryEncoder : public QObject
 
     BoardSimClient m_board;
     QVector<int> m_steps;
+    QMap<int, QString> m_given; // the descriptors this process started with
 
     static void onSignal(int) {}
     static int shown(groundwork &w) { return w.findChild<QLCDNumber *>("lcdNumber")->intValue(); }
@@ -105,6 +124,7 @@ private slots:
         if (!m_board.isAvailable())
             QSKIP("needs the simulated board: run under boardsim");
         qtTestHandler = qInstallMessageHandler(catchLine);
+        m_given = openFiles("self");
         // No SA_RESTART: the reader's wait fails with EINTR, as for any signal a library raises.
         struct sigaction action = {};
         action.sa_handler = onSignal;
@@ -195,6 +215,43 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(readerThreads().isEmpty(), 100); // task outlives wait()
             QCOMPARE(deviceOps("close"), 1);
         }
+    }
+
+    // A board tool that lingers (a hanging usbswitch, here) must hold nothing of ours, least
+    // of all the encoder's device: only the standard streams are passed on.
+    void boardToolInheritsOnlyStandardStreams()
+    {
+        std::unique_ptr<groundwork> window;
+        QVERIFY(openWindow(window)); // the reader holds the device from now on
+        QVERIFY(openFiles("self").values().contains(device));
+        QVERIFY(m_board.setScenario("tool.usbswitch", "hang"));
+        QProcess tool; // as the IOC check starts its tools
+        tool.setProcessChannelMode(QProcess::ForwardedChannels);
+        tool.start("usbswitch", {"-i"});
+        QVERIFY(tool.waitForStarted());
+        // Once the tool has called the board it runs its own code, past any exec.
+        const auto called = [this] {
+            const QVector<QJsonObject> rows = m_board.transcript();
+            return std::any_of(rows.cbegin(), rows.cend(),
+                               [](const QJsonObject &row) { return row["op"] == "exec"; });
+        };
+        QTRY_VERIFY(called());
+        QMap<int, QString> inherited = openFiles(QString::number(tool.processId()));
+        tool.kill();
+        QVERIFY(tool.waitForFinished());
+        QVERIFY(m_board.setScenario("tool.usbswitch", "ok"));
+        QVERIFY(inherited.contains(0) && inherited.contains(1) && inherited.contains(2));
+        inherited.remove(0);
+        inherited.remove(1);
+        inherited.remove(2);
+        // The rest is the tool's own (its connection to the board), or what this process was
+        // itself given by whoever started it; none of the files opened here.
+        QMap<int, QString> ours = openFiles("self");
+        for (auto given = m_given.cbegin(); given != m_given.cend(); ++given)
+            if (ours.value(given.key()) == given.value())
+                ours.remove(given.key());
+        for (const QString &file : inherited)
+            QVERIFY2(!ours.values().contains(file), qPrintable(file));
     }
 
     void readerEndsOnlyOnStopOrLostDevice_data()
