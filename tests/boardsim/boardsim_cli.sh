@@ -103,6 +103,8 @@ fi
 if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
     unshare -m sh -c "umount -l /proc && exec \"$BOARDSIM\" -- true" 2>"$WORK/err"
     status=$?
+    # In a sanitizer build LeakSanitizer's own last check needs /proc too, and fails with 1.
+    ! grep -q 'LeakSanitizer has encountered a fatal error' "$WORK/err" || status=77
     [ $status -eq 77 ] || fail "no /proc: status $status, want 77"
     grep -q '^boardsim: /proc is not mounted' "$WORK/err" || fail "no /proc: $(cat "$WORK/err")"
 fi
