@@ -23,6 +23,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <thread>
 
@@ -40,50 +41,89 @@ struct Run
     int net = 0;           // the count the consumer ended with
 };
 
+// Like the kernel's evdev, the simulator gives each open descriptor a ring of
+// 128 events for this device (eight packets of at least 64 events, rounded
+// up to a power of two) and, when a turn finds it full, drops everything
+// unread and leaves SYN_DROPPED. Every step is two records, a position and
+// a sync.
+constexpr int RingRecords = 128;
+constexpr int BurstSteps = 16;
+
 // Turns the encoder `total` steps, mostly up, then back down (the net count
 // catches a step lost in either direction, which a one-way run would only
-// see as a shortfall), keeping the simulator's queue supplied, until
-// `count()` reaches the net count with nothing left queued.
-Run feed(QApplication &app, BoardSimClient &board, int total, const std::function<int()> &count)
+// see as a shortfall), from a thread of its own with its own connection to
+// the board, so that the GUI thread of the window is not the one feeding it.
+// With `stepsPerSecond` 0 it keeps the consumer's ring supplied without
+// letting it overflow; otherwise it turns at that pace whatever the consumer
+// does. Returns when `count()` reaches the net count with nothing left
+// queued, or after two minutes, or once the feed is over and the count has
+// not moved for a second (steps were lost).
+Run feed(QApplication &app, int total, int stepsPerSecond, const std::function<int()> &count)
 {
     const int up = total * 3 / 5;
     const int net = up - (total - up);
-    // The simulator keeps at most 8192 records per reader and drops the
-    // oldest beyond that, so the steps go in chunks that keep its queue full
-    // without overflowing it: 2000 steps are 4000 records (a position and a
-    // sync each), queued whenever fewer than 4000 are waiting.
-    const int chunk = 2000;
-    const int refillBelow = 4000;
-    // Give up after two minutes.
+    std::atomic<bool> fed{false}, failed{false}, cancel{false};
+    std::thread feeder([&] {
+        BoardSimClient board;
+        using Clock = std::chrono::steady_clock;
+        // Paced: one burst every millisecond at most, bigger bursts above 16000 steps/s.
+        const int burst = stepsPerSecond > 0 ? qBound(1, stepsPerSecond / 1000, 64) : BurstSteps;
+        const auto interval = std::chrono::nanoseconds(
+            stepsPerSecond > 0 ? qint64(burst) * 1000000000 / stepsPerSecond : 0);
+        auto next = Clock::now();
+        for (int queued = 0; queued < total && !cancel;) {
+            if (stepsPerSecond == 0) {
+                const int pending = board.pendingRecords().value_or(-1);
+                if (pending < 0) {
+                    failed = true;
+                    break;
+                }
+                if (pending + 2 * BurstSteps > RingRecords)
+                    continue; // the consumer is behind: wait for it
+            }
+            const int n = qMin(burst, total - queued);
+            const int ups = qBound(0, up - queued, n);
+            if ((ups > 0 && !board.turn(ups)) || (n - ups > 0 && !board.turn(-(n - ups)))) {
+                failed = true;
+                break;
+            }
+            queued += n;
+            if (stepsPerSecond > 0) {
+                next += interval;
+                std::this_thread::sleep_until(next);
+            }
+        }
+        fed = true;
+    });
+
+    BoardSimClient board;
     const qint64 limitMs = 120000;
-    int toQueue = total;
     bool done = false;
-    QElapsedTimer clock;
-    QTimer feeder;
-    feeder.setInterval(5);
-    QObject::connect(&feeder, &QTimer::timeout, &app, [&] {
-        const int pending = board.pendingRecords();
-        if (toQueue == 0 && pending == 0 && count() == net) {
+    int lastCount = count();
+    QElapsedTimer clock, still;
+    still.start();
+    QTimer watcher;
+    watcher.setInterval(5);
+    QObject::connect(&watcher, &QTimer::timeout, &app, [&] {
+        const int now = count();
+        if (now != lastCount) {
+            lastCount = now;
+            still.restart();
+        }
+        if (fed && now == net && board.pendingRecords().value_or(-1) == 0) {
             done = true;
             app.quit();
-            return;
-        }
-        if (clock.elapsed() > limitMs || pending < 0) {
+        } else if (failed || clock.elapsed() > limitMs || (fed && still.elapsed() > 1000)) {
             app.quit();
-            return;
-        }
-        if (toQueue > 0 && pending < refillBelow) {
-            const int n = qMin(chunk, toQueue);
-            const int ups = qBound(0, up - (total - toQueue), n);
-            if ((ups > 0 && !board.turn(ups)) || (n - ups > 0 && !board.turn(-(n - ups))))
-                app.quit();
-            toQueue -= n;
         }
     });
     clock.start();
-    feeder.start();
+    watcher.start();
     app.exec();
-    return {done ? clock.elapsed() : -1, count()};
+    const qint64 elapsedMs = clock.elapsed();
+    cancel = true;
+    feeder.join();
+    return {done ? elapsedMs : -1, count()};
 }
 
 // Waits until a reader has queried the start position, as the product's
@@ -93,7 +133,7 @@ bool waitForQuery(BoardSimClient &board)
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < 5000) {
-        for (const QJsonObject &row : board.transcript())
+        for (const QJsonObject &row : board.transcript().value_or(QVector<QJsonObject>()))
             if (row.value(QStringLiteral("op")).toString() == QLatin1String("ioctl"))
                 return true;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
@@ -101,9 +141,10 @@ bool waitForQuery(BoardSimClient &board)
     return false;
 }
 
-// The bare loop: one blocking read() per record, the step taken as the
-// change of position from the last one, as the reader takes it.
-Run runBareLoop(QApplication &app, BoardSimClient &board, int total)
+// The bare loop: one blocking read() per record, counting the change of
+// position from the last one (all of it, where the reader counts only
+// single steps).
+Run runBareLoop(QApplication &app, BoardSimClient &board, int total, int pace)
 {
     const int fd = ::open(Device, O_RDWR | O_CLOEXEC);
     if (fd < 0)
@@ -121,7 +162,7 @@ Run runBareLoop(QApplication &app, BoardSimClient &board, int total)
             last = record.value;
         }
     });
-    const Run run = feed(app, board, total, [&] { return net.load(); });
+    const Run run = feed(app, total, pace, [&] { return net.load(); });
     // The loop is blocked in read(): one more record lets it see the flag.
     stop = true;
     board.queueRecord(EV_SYN, SYN_REPORT, 0);
@@ -130,7 +171,7 @@ Run runBareLoop(QApplication &app, BoardSimClient &board, int total)
     return run;
 }
 
-Run runReader(QApplication &app, BoardSimClient &board, int total)
+Run runReader(QApplication &app, BoardSimClient &board, int total, int pace)
 {
     RotaryEncoder encoder;
     std::atomic<int> net{0};
@@ -147,10 +188,10 @@ Run runReader(QApplication &app, BoardSimClient &board, int total)
     encoder.start();
     if (!waitForQuery(board))
         return {};
-    return feed(app, board, total, [&] { return net.load(); });
+    return feed(app, total, pace, [&] { return net.load(); });
 }
 
-Run runWindow(QApplication &app, BoardSimClient &board, int total)
+Run runWindow(QApplication &app, BoardSimClient &board, int total, int pace)
 {
     board.clearTranscript();
     groundwork window;
@@ -158,7 +199,7 @@ Run runWindow(QApplication &app, BoardSimClient &board, int total)
     auto *lcd = window.findChild<QLCDNumber *>(QStringLiteral("lcdNumber"));
     if (!waitForQuery(board))
         return {};
-    return feed(app, board, total, [lcd] { return lcd->intValue(); });
+    return feed(app, total, pace, [lcd] { return lcd->intValue(); });
 }
 
 } // namespace
@@ -186,10 +227,11 @@ int main(int argc, char *argv[])
 
     out << "steps per run: " << total << " (" << up << " up, " << (total - up)
         << " down); steps/s of each run, best last" << Qt::endl;
+    using Runner = Run (*)(QApplication &, BoardSimClient &, int, int);
     struct Consumer
     {
         const char *name;
-        Run (*run)(QApplication &, BoardSimClient &, int);
+        Runner run;
         double best = 0;
         QStringList figures;
     };
@@ -202,7 +244,7 @@ int main(int argc, char *argv[])
     for (int round = 0; round < rounds; ++round) {
         for (Consumer &consumer : consumers) {
             board.setPosition(0);
-            const Run run = consumer.run(app, board, total);
+            const Run run = consumer.run(app, board, total, 0);
             if (run.elapsedMs <= 0 || run.net != net) {
                 out << consumer.name << ": lost " << (net - run.net) << " of the net " << net
                     << " steps (" << board.lastError() << ")" << Qt::endl;
@@ -221,6 +263,28 @@ int main(int argc, char *argv[])
             << " steps/s";
         if (bare > 0)
             out << ", " << QString::number(consumer.best / bare, 'f', 2) << "x the bare loop";
+        out << Qt::endl;
+    }
+
+    // Overflow: the encoder turned at a fixed pace, 2 s at each, whatever the
+    // consumer does. A full ring drops what is unread; the next position
+    // then differs from the last one read by more than one step, which the
+    // display ignores, and the detents after it count from there.
+    out << "fixed pace, 2 s each: the display's count, and what an overflow lost" << Qt::endl;
+    for (int c = 1; c < 3; ++c) {
+        out << qSetFieldWidth(14) << Qt::left << consumers[c].name << qSetFieldWidth(0);
+        for (int pace = 2000; pace <= 64000; pace *= 2) {
+            board.setPosition(0);
+            const int steps = 2 * pace;
+            const int want = steps * 3 / 5 - (steps - steps * 3 / 5);
+            const Run run = consumers[c].run(app, board, steps, pace);
+            out << pace << ": "
+                << (run.net == want ? QStringLiteral("kept")
+                                    : QStringLiteral("lost %1").arg(want - run.net));
+            if (run.net != want)
+                break; // faster only loses more
+            out << ", ";
+        }
         out << Qt::endl;
     }
     return allKept ? 0 : 1;

@@ -31,9 +31,14 @@ endif()
 # qemu-user (7.2) fails Qt's clone(CLONE_PIDFD) yet passes its pidfd probe, so
 # QProcess would start nothing and then kill(-1, SIGKILL) every process on the
 # machine; boardsim --no-pidfd makes the probe fail so that Qt forks plainly.
+# A 32-bit ARM test is a compat task to the kernel, which gives it 16-byte
+# evdev records: boardsim --compat32-evdev serves those.
 set(_checkmode_emulator_boardsim_args "")
 if(CMAKE_CROSSCOMPILING_EMULATOR MATCHES "qemu")
-    set(_checkmode_emulator_boardsim_args --no-pidfd)
+    list(APPEND _checkmode_emulator_boardsim_args --no-pidfd)
+endif()
+if(CMAKE_CROSSCOMPILING_EMULATOR MATCHES "qemu-arm($|[^0-9a-z])")
+    list(APPEND _checkmode_emulator_boardsim_args --compat32-evdev)
 endif()
 
 function(_checkmode_boardsim_command out)

@@ -42,10 +42,14 @@ done <<'CASES'
 export then read direction@@echo 18 > /sys/class/gpio/export; cat /sys/class/gpio/gpio18/direction@0@in@
 second export is busy@@echo 18 > /sys/class/gpio/export; /bin/echo 18 > /sys/class/gpio/export@1@@Device or resource busy
 pre-exported line@@cat /sys/class/gpio/gpio129/direction /sys/class/gpio/gpio129/value@0@out 0@
+turns before the open are no reader's@@boardsim-ctl turn 5; dd if=/dev/input/event0 bs=24 count=20 iflag=nonblock 2>&1 | grep -o '^[0-9]* bytes'@0@0 bytes@
+a native reader gets 24-byte records@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 of=/dev/null bs=4096 count=1 2>&1 | grep -o '^[0-9]* bytes'@0@48 bytes@
 blocked read gets a turn@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 bs=24 count=1 2>/dev/null | wc -c@0@24@
 control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/class/gpio/gpio54/direction; boardsim-ctl gpio 54@0@out 1@
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
-control rejects junk@@boardsim-ctl turn left@1@@bad request
+control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
+control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@18@
+control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
 transcript has every call@@printf 18 >/sys/class/gpio/export; iocboot -f >/dev/null; boardsim-ctl transcript | sed "s/\"t\": [0-9.]*, \"pid\": $$/sh/; s/\"t\": [0-9.]*, \"pid\": [0-9]*/child/"@0@{sh, "op": "open", "path": "/sys/class/gpio/export", "flags": "O_WRONLY|O_TRUNC", "result": 0} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {sh, "op": "write", "path": "/sys/class/gpio/export", "bytes": "18", "result": 2} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {child, "op": "exec", "path": "iocboot", "args": ["-f"]}@
 bad tool arguments@@for c in 'flash rdid' 'flash -o erase' usbswitch 'iocboot -i -f'; do $c; echo $?; done@0@2 2 2 2@
 control rejects bad scenarios@@for s in ioc=nowhere tool.flash=broken tool.dd=ok ioc-delay-ms=-1 tool-delay-ms=soon; do boardsim-ctl set $s; echo $?; done@0@1 1 1 1 1@unknown scenario key 'tool.dd'
@@ -53,6 +57,7 @@ flash good@@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@Identification: 0xc2
 flash case@--set flash=case@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@identification: 0xC22015$ exit 0$@
 flash banner@--set flash=banner@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@Flash utility 2.1$ Identification: 0xc22015$ exit 0$@
 flash empty@--set flash=empty@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@$ exit 0$@
+flash missing, then good@--set flash=missing@flash -o rdid; echo $?; boardsim-ctl set flash=good; boardsim-ctl get tool.flash; flash -o rdid@0@127 ok Identification: 0xc22015@flash: not found
 flash silent@--set flash=silent@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@exit 0$@no answer
 flash chatter@--set flash=chatter@flash -o rdid | head -n 2 | sed -n l@0@Identification: 0xc22015$ Identification: 0xc22015$@
 flash in pieces@--set flash=pieces@{ flash -o rdid; echo "exit $?"; } | { dd bs=99 count=1 2>/dev/null; printf '|'; cat; } | sed -n l@0@Identification: 0x|c22015$ exit 0$@

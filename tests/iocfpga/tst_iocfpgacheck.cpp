@@ -63,7 +63,7 @@ class tst_IocFpgaCheck : public QObject
     {
         QStringList calls;
         m_callTimes.clear();
-        for (const QJsonObject &row : m_board.transcript())
+        for (const QJsonObject &row : m_board.transcript().value_or(QVector<QJsonObject>()))
             if (row["op"] == "exec") {
                 calls << row["path"].toString() + ' ' +
                              row["args"].toVariant().toStringList().join(' ');

@@ -83,7 +83,7 @@ QStringList tst_lampBuzzerCheck::boardWrites()
 {
     QStringList writes;
     bool exportOpen = false;
-    for (const QJsonObject &row : m_board.transcript()) {
+    for (const QJsonObject &row : m_board.transcript().value_or(QVector<QJsonObject>())) {
         const QString path = row["path"].toString(), node = path.mid(Gpio.size());
         const QString op = row["op"].toString();
         if (op == "exec")

@@ -1,5 +1,6 @@
 #include "evdevfs.h"
 
+#include "evdevioctl.h"
 #include "transcript.h"
 
 #include <algorithm>
@@ -13,20 +14,69 @@
 namespace {
 
 constexpr fuse_ino_t rootIno = 1;
-constexpr fuse_ino_t eventIno = 2;
-// Like the kernel's per-client buffer: a reader that never reads must not
-// make the simulator grow without bound.
-constexpr size_t maxQueued = 8192;
+constexpr fuse_ino_t firstNodeIno = 2;
 constexpr size_t nativeRecordSize = sizeof(input_event);
-// struct input_event of a 32-bit reader: 32-bit tv_sec and tv_usec.
-constexpr size_t compatRecordSize = 16;
-static_assert(sizeof(input_absinfo) == 24, "EVIOCGABS answers 24 bytes");
+// struct input_event_compat of a 32-bit task: 32-bit tv_sec and tv_usec.
+struct CompatRecord
+{
+    uint32_t sec;
+    uint32_t usec;
+    uint16_t type;
+    uint16_t code;
+    int32_t value;
+};
+static_assert(sizeof(CompatRecord) == 16, "a 32-bit reader's record has 16 bytes");
 
 std::string hexRequest(unsigned int cmd)
 {
     char buf[16];
     std::snprintf(buf, sizeof(buf), "0x%08x", cmd);
     return buf;
+}
+
+// A key, LED, sound or switch that is set to what it is already is no change.
+bool change(std::set<unsigned> &on, unsigned code, bool value)
+{
+    if ((on.count(code) > 0) == value)
+        return false;
+    if (value)
+        on.insert(code);
+    else
+        on.erase(code);
+    return true;
+}
+
+// input_get_disposition() for the types these devices can have: whether the
+// input core passes the value on, with the device's state updated.
+bool inputCoreTakes(EvdevDevice &device, unsigned type, unsigned code, int value)
+{
+    if (type == EV_SYN)
+        return true;
+    if (!device.supports(type, code))
+        return false;
+    switch (type) {
+    case EV_KEY:
+        // 2 (autorepeat) only for a key held down.
+        if (value == 2)
+            return device.state[EV_KEY].count(code) > 0;
+        return change(device.state[EV_KEY], code, value != 0);
+    case EV_SW:
+    case EV_LED:
+    case EV_SND:
+        return change(device.state[type], code, value != 0);
+    case EV_ABS: {
+        // input_handle_abs_change(): the same position again is dropped.
+        input_absinfo &abs = device.absinfo[code];
+        if (abs.value == value)
+            return false;
+        abs.value = value;
+        return true;
+    }
+    case EV_REL:
+        return value != 0;
+    default:
+        return true;
+    }
 }
 
 } // namespace
@@ -39,6 +89,11 @@ EvdevFs::~EvdevFs()
         if (r.second.pollHandle)
             fuse_pollhandle_destroy(r.second.pollHandle);
     }
+}
+
+void EvdevFs::addDevice(const EvdevDevice &device)
+{
+    m_nodes.push_back(Node{device, {}, false, false});
 }
 
 bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
@@ -54,100 +109,143 @@ bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
     ops.release = opRelease;
     ops.ioctl = opIoctl;
     ops.poll = opPoll;
-    m_path = mountPoint + "/event0";
+    m_mountPoint = mountPoint;
     return m_fuse.mount(mountPoint, "boardsim-evdev", ops, this, error);
 }
 
-void EvdevFs::turn(int steps)
+EvdevFs::Node *EvdevFs::find(const std::string &node)
 {
-    int direction = steps < 0 ? -1 : 1;
-    for (int i = 0; i != steps; i += direction) {
-        m_position += direction;
-        addRecord(EV_ABS, ABS_X, m_position);
-        addRecord(EV_SYN, SYN_REPORT, 0);
+    for (Node &n : m_nodes) {
+        if (n.device.node == node)
+            return &n;
     }
-    deliver();
+    return nullptr;
 }
 
-void EvdevFs::turnTo(int position)
+const EvdevFs::Node *EvdevFs::find(const std::string &node) const
 {
-    m_position = position;
-    addRecord(EV_ABS, ABS_X, position);
-    addRecord(EV_SYN, SYN_REPORT, 0);
-    deliver();
+    return const_cast<EvdevFs *>(this)->find(node);
 }
 
-void EvdevFs::queueRecord(int type, int code, int value)
+EvdevDevice *EvdevFs::device(const std::string &node)
 {
-    // The input core updates the axis state as the event passes through.
-    if (type == EV_ABS && code == ABS_X)
-        m_position = value;
-    addRecord(type, code, value);
-    deliver();
+    Node *n = find(node);
+    return n ? &n->device : nullptr;
 }
 
-void EvdevFs::addRecord(int type, int code, int value)
+std::string EvdevFs::path(size_t node) const
 {
-    if (m_gone || m_absent)
-        return;
-    Record r{};
-    gettimeofday(&r.time, nullptr);
-    r.type = uint16_t(type);
-    r.code = uint16_t(code);
-    r.value = int32_t(value);
-    bool anyReader = false;
+    return m_mountPoint + "/" + m_nodes[node].device.node;
+}
+
+// input_handle_event(): values gather until a SYN_REPORT flushes them (a lone
+// SYN_REPORT is no packet), or until the packet would not fit the device's
+// max_vals (hint + 2), when the core ends it with a SYN_REPORT of its own.
+bool EvdevFs::report(const std::string &name, unsigned type, unsigned code, int value)
+{
+    Node *node = find(name);
+    if (!node)
+        return false;
+    if (node->gone || !inputCoreTakes(node->device, type, code, value))
+        return true;
+    std::vector<EvdevEvent> &values = node->values;
+    values.push_back({timeval{}, uint16_t(type), uint16_t(code), int32_t(value)});
+    const size_t index = size_t(node - m_nodes.data());
+    if (type == EV_SYN && code == SYN_REPORT) {
+        if (values.size() >= 2)
+            passToReaders(index, values);
+        values.clear();
+    } else if (values.size() >= node->device.eventsPerPacket()) {
+        values.push_back({timeval{}, EV_SYN, SYN_REPORT, 0});
+        passToReaders(index, values);
+        values.clear();
+    }
+    return true;
+}
+
+bool EvdevFs::inject(const std::string &name, unsigned type, unsigned code, int value)
+{
+    Node *node = find(name);
+    if (!node)
+        return false;
+    if (node->gone)
+        return true;
+    // The axis state follows, as the input core would have kept it.
+    if (type == EV_ABS && node->device.absinfo.count(code))
+        node->device.absinfo[code].value = value;
+    passToReaders(size_t(node - m_nodes.data()),
+                  {{timeval{}, uint16_t(type), uint16_t(code), int32_t(value)}});
+    return true;
+}
+
+// evdev_events(): every open file gets the packet, stamped with the same moment.
+void EvdevFs::passToReaders(size_t node, const std::vector<EvdevEvent> &values)
+{
+    const EvdevTimes times = EvdevTimes::now();
     for (auto &entry : m_readers) {
         Reader &reader = entry.second;
-        if (reader.dead)
-            continue;
-        anyReader = true;
-        if (reader.queue.size() >= maxQueued)
-            reader.queue.pop_front();
-        reader.queue.push_back(r);
-    }
-    if (!anyReader) {
-        if (m_backlog.size() >= maxQueued)
-            m_backlog.pop_front();
-        m_backlog.push_back(r);
+        if (reader.node == node && !reader.dead && reader.client.passValues(values, times))
+            wake(reader);
     }
 }
 
-int EvdevFs::pendingRecords() const
+int EvdevFs::pendingRecords(const std::string &name) const
 {
-    // Records nobody has read yet: those still in every open reader's queue.
-    bool anyReader = false;
-    size_t least = SIZE_MAX;
+    const Node *node = find(name);
+    int least = -1;
     for (const auto &entry : m_readers) {
-        if (entry.second.dead)
-            continue;
-        anyReader = true;
-        least = std::min(least, entry.second.queue.size());
+        const Reader &reader = entry.second;
+        if (node && &m_nodes[reader.node] == node && !reader.dead)
+            least = least < 0 ? int(reader.client.unread())
+                              : std::min(least, int(reader.client.unread()));
     }
-    return int(anyReader ? least : m_backlog.size());
+    return std::max(least, 0);
 }
 
-int EvdevFs::readerCount() const
+int EvdevFs::readerCount(const std::string &name) const
 {
-    return int(m_readers.size());
+    const Node *node = find(name);
+    return int(std::count_if(m_readers.begin(), m_readers.end(), [&](const auto &entry) {
+        return node && &m_nodes[entry.second.node] == node;
+    }));
 }
 
-void EvdevFs::setGone(bool gone)
+bool EvdevFs::isGone(const std::string &name) const
 {
-    m_gone = gone;
+    const Node *node = find(name);
+    return !node || node->gone;
+}
+
+void EvdevFs::setIoctlFails(const std::string &name, bool fails)
+{
+    if (Node *node = find(name))
+        node->ioctlFails = fails;
+}
+
+bool EvdevFs::ioctlFails(const std::string &name) const
+{
+    const Node *node = find(name);
+    return node && node->ioctlFails;
+}
+
+// evdev_disconnect(): the device is marked dead and every waiter woken
+// (evdev_hangup()); their reads and polls then see it gone. A device that
+// comes back is a new one: the files open on the old one stay dead.
+void EvdevFs::setGone(const std::string &name, bool gone)
+{
+    Node *node = find(name);
+    if (!node || node->gone == gone)
+        return;
+    node->gone = gone;
+    node->values.clear();
     if (!gone)
         return;
-    m_backlog.clear();
     for (auto &entry : m_readers) {
         Reader &reader = entry.second;
+        if (&m_nodes[reader.node] != node)
+            continue;
         reader.dead = true;
-        reader.queue.clear();
-        while (!reader.reads.empty()) {
-            PendingRead read = reader.reads.front();
-            reader.reads.pop_front();
-            logRead(read.pid, std::string(), -ENODEV);
-            fuse_reply_err(read.req, ENODEV);
-        }
-        wakePoller(reader);
+        wake(reader);
     }
 }
 
@@ -165,18 +263,20 @@ void EvdevFs::shutdown()
     m_interrupted.clear();
 }
 
-void EvdevFs::deliver()
+// The blocked reads wake as evdev's wait_event_interruptible() does: with
+// ENODEV on a dead device, with records once a packet is complete; the rest
+// wait on.
+void EvdevFs::wake(Reader &reader)
 {
-    for (auto &entry : m_readers) {
-        Reader &reader = entry.second;
-        while (!reader.reads.empty() && !reader.queue.empty()) {
-            PendingRead read = reader.reads.front();
-            reader.reads.pop_front();
-            answerRead(reader, read);
-        }
-        if (!reader.queue.empty())
-            wakePoller(reader);
+    while (!reader.reads.empty() && (reader.dead || reader.client.hasPacket())) {
+        const PendingRead read = reader.reads.front();
+        reader.reads.pop_front();
+        if (reader.dead)
+            answerRead(read, std::string(), ENODEV);
+        else
+            answerRead(read, takeRecords(reader, read.size), 0);
     }
+    wakePoller(reader);
 }
 
 void EvdevFs::wakePoller(Reader &reader)
@@ -188,61 +288,65 @@ void EvdevFs::wakePoller(Reader &reader)
     reader.pollHandle = nullptr;
 }
 
-// Whole records only, as many as fit: evdev never splits a record.
-void EvdevFs::answerRead(Reader &reader, const PendingRead &read)
+std::string EvdevFs::takeRecords(Reader &reader, size_t size)
 {
-    size_t recordSize = recordSizeFor(read.size);
-    size_t count = std::min(read.size / recordSize, reader.queue.size());
     std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        out += encode(reader.queue.front(), recordSize);
-        reader.queue.pop_front();
-    }
-    logRead(read.pid, out, long(out.size()));
-    fuse_reply_buf(read.req, out.data(), out.size());
+    EvdevEvent event;
+    while (out.size() + recordSize() <= size && reader.client.fetch(&event))
+        out += encode(event);
+    return out;
 }
 
-void EvdevFs::logRead(int pid, const std::string &bytes, long result)
+void EvdevFs::answerRead(const PendingRead &read, const std::string &bytes, int error)
 {
-    Transcript::Entry e(pid, "read", m_path);
+    log(read.pid, "read", read.node, bytes, error ? -error : long(bytes.size()));
+    if (error)
+        fuse_reply_err(read.req, error);
+    else
+        fuse_reply_buf(read.req, bytes.data(), bytes.size());
+}
+
+// input_event_size(): the caller's ABI decides, never the size of its buffer.
+size_t EvdevFs::recordSize() const
+{
+    return m_compat32 ? sizeof(CompatRecord) : nativeRecordSize;
+}
+
+std::string EvdevFs::encode(const EvdevEvent &event) const
+{
+    if (m_compat32) {
+        const CompatRecord r{uint32_t(event.time.tv_sec), uint32_t(event.time.tv_usec), event.type,
+                             event.code, event.value};
+        return std::string(reinterpret_cast<const char *>(&r), sizeof(r));
+    }
+    input_event ev{};
+    ev.input_event_sec = event.time.tv_sec;
+    ev.input_event_usec = event.time.tv_usec;
+    ev.type = event.type;
+    ev.code = event.code;
+    ev.value = event.value;
+    return std::string(reinterpret_cast<const char *>(&ev), sizeof(ev));
+}
+
+EvdevEvent EvdevFs::decode(const char *record) const
+{
+    if (m_compat32) {
+        CompatRecord r;
+        std::memcpy(&r, record, sizeof(r));
+        return {timeval{}, r.type, r.code, r.value};
+    }
+    input_event ev;
+    std::memcpy(&ev, record, sizeof(ev));
+    return {timeval{}, ev.type, ev.code, ev.value};
+}
+
+void EvdevFs::log(int pid, const char *op, size_t node, const std::string &bytes, long result)
+{
+    Transcript::Entry e(pid, op, path(node));
     e.hasHex = true;
     e.hex = bytes;
     e.result = result;
     m_transcript.add(e);
-}
-
-// A 32-bit reader (e.g. the ARM build under qemu-arm) asks for multiples of
-// its 16-byte record; qemu passes the size through unchanged, so the size is
-// all that tells the two apart. Sizes that fit both are served native records.
-size_t EvdevFs::recordSizeFor(size_t size)
-{
-    if (size % nativeRecordSize != 0 && size % compatRecordSize == 0)
-        return compatRecordSize;
-    return nativeRecordSize;
-}
-
-std::string EvdevFs::encode(const Record &record, size_t recordSize)
-{
-    if (recordSize == compatRecordSize) {
-        struct
-        {
-            uint32_t sec;
-            uint32_t usec;
-            uint16_t type;
-            uint16_t code;
-            int32_t value;
-        } compat{uint32_t(record.time.tv_sec), uint32_t(record.time.tv_usec), record.type,
-                 record.code, record.value};
-        static_assert(sizeof(compat) == compatRecordSize, "packed 32-bit record");
-        return std::string(reinterpret_cast<const char *>(&compat), sizeof(compat));
-    }
-    input_event ev{};
-    ev.input_event_sec = record.time.tv_sec;
-    ev.input_event_usec = record.time.tv_usec;
-    ev.type = record.type;
-    ev.code = record.code;
-    ev.value = record.value;
-    return std::string(reinterpret_cast<const char *>(&ev), sizeof(ev));
 }
 
 void EvdevFs::afterRequest()
@@ -258,9 +362,9 @@ void EvdevFs::afterRequest()
                                    [req](const PendingRead &r) { return r.req == req; });
             if (it == reads.end())
                 continue;
-            logRead(it->pid, std::string(), -EINTR);
+            const PendingRead read = *it;
             reads.erase(it);
-            fuse_reply_err(req, EINTR);
+            answerRead(read, std::string(), EINTR);
             break;
         }
     }
@@ -278,7 +382,9 @@ EvdevFs *EvdevFs::self(fuse_req_t req)
     return static_cast<EvdevFs *>(fuse_req_userdata(req));
 }
 
-static bool evdevStat(const EvdevFs *, fuse_ino_t ino, bool present, struct stat *st)
+// `present` is false for a node that vanished: its name is gone, though a
+// descriptor still open keeps its inode.
+static bool evdevStat(fuse_ino_t ino, size_t nodeCount, bool present, struct stat *st)
 {
     std::memset(st, 0, sizeof(*st));
     st->st_ino = ino;
@@ -287,7 +393,7 @@ static bool evdevStat(const EvdevFs *, fuse_ino_t ino, bool present, struct stat
         st->st_nlink = 2;
         return true;
     }
-    if (ino == eventIno && present) {
+    if (ino >= firstNodeIno && ino < firstNodeIno + nodeCount && present) {
         st->st_mode = S_IFREG | 0660;
         st->st_nlink = 1;
         return true;
@@ -298,14 +404,15 @@ static bool evdevStat(const EvdevFs *, fuse_ino_t ino, bool present, struct stat
 void EvdevFs::opLookup(fuse_req_t req, fuse_ino_t parent, const char *name)
 {
     EvdevFs *fs = self(req);
+    const Node *node = parent == rootIno ? fs->find(name) : nullptr;
     struct stat st;
-    if (parent != rootIno || std::strcmp(name, "event0") != 0 ||
-        !evdevStat(fs, eventIno, !fs->m_absent && !fs->m_gone, &st)) {
+    if (!node || node->gone) {
         fuse_reply_err(req, ENOENT);
         return;
     }
     fuse_entry_param e{};
-    e.ino = eventIno;
+    e.ino = firstNodeIno + fuse_ino_t(node - fs->m_nodes.data());
+    evdevStat(e.ino, fs->m_nodes.size(), true, &st);
     e.attr = st;
     fuse_reply_entry(req, &e); // zero time-outs: a vanished device must vanish at once
 }
@@ -314,8 +421,7 @@ void EvdevFs::opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info *)
 {
     EvdevFs *fs = self(req);
     struct stat st;
-    // An open descriptor keeps its inode after the device vanished.
-    if (!evdevStat(fs, ino, !fs->m_absent, &st)) {
+    if (!evdevStat(ino, fs->m_nodes.size(), true, &st)) {
         fuse_reply_err(req, ENOENT);
         return;
     }
@@ -330,16 +436,23 @@ void EvdevFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, 
         return;
     }
     std::vector<FuseDirEntry> entries = {{".", rootIno, S_IFDIR}, {"..", rootIno, S_IFDIR}};
-    if (!fs->m_absent && !fs->m_gone)
-        entries.push_back({"event0", eventIno, S_IFREG});
+    for (size_t i = 0; i < fs->m_nodes.size(); ++i) {
+        if (!fs->m_nodes[i].gone)
+            entries.push_back({fs->m_nodes[i].device.node, firstNodeIno + i, S_IFREG});
+    }
     replyDirectory(req, size, off, entries);
 }
 
+// evdev_open(): the client's buffer is made now, so it holds only what
+// arrives from here on.
 void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
-    int err = (ino != eventIno || fs->m_absent || fs->m_gone) ? ENOENT : 0;
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "open", fs->m_path);
+    const size_t node = size_t(ino - firstNodeIno);
+    const bool exists = ino >= firstNodeIno && node < fs->m_nodes.size() && !fs->m_nodes[node].gone;
+    const int err = exists ? 0 : ENOENT;
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "open",
+                        exists ? fs->path(node) : fs->m_mountPoint);
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);
     e.result = -err;
@@ -348,43 +461,39 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
         fuse_reply_err(req, err);
         return;
     }
-    uint64_t id = fs->m_nextReader++;
-    Reader &reader = fs->m_readers[id];
-    bool othersOpen = fs->m_readers.size() > 1;
-    if (!othersOpen) {
-        reader.queue.swap(fs->m_backlog);
-        fs->m_backlog.clear();
-    }
+    const uint64_t id = fs->m_nextReader++;
+    fs->m_readers.emplace(
+        id, Reader{node, EvdevClient(fs->m_nodes[node].device.bufferSize()), {}, nullptr, false});
     fi->fh = id;
-    // Each read() must reach us with the caller's exact size (it decides the
-    // record layout) and nothing may be cached.
+    // Each read() must reach us with the caller's size and nothing may be cached.
     fi->direct_io = 1;
     fi->nonseekable = 1;
     fuse_reply_open(req, fi);
 }
 
+// evdev_read(): EINVAL below one record, ENODEV once the device is gone,
+// EAGAIN without a complete packet for O_NONBLOCK, 0 for a read of 0, else
+// whole records; a blocking read waits for a packet.
 void EvdevFs::opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
-    int pid = int(fuse_req_ctx(req)->pid);
+    const int pid = int(fuse_req_ctx(req)->pid);
     auto it = fs->m_readers.find(fi->fh);
-    int err = 0;
-    if (it == fs->m_readers.end() || it->second.dead)
-        err = ENODEV;
-    else if (size != 0 && (size < std::min(nativeRecordSize, compatRecordSize) ||
-                           (size < nativeRecordSize && recordSizeFor(size) == nativeRecordSize)))
-        err = EINVAL;
-    else if (size != 0 && it->second.queue.empty() && (fi->flags & O_NONBLOCK))
-        err = EAGAIN;
-    if (err) {
-        fs->logRead(pid, std::string(), -err);
-        fuse_reply_err(req, err);
+    if (it == fs->m_readers.end()) {
+        fuse_reply_err(req, EBADF);
         return;
     }
     Reader &reader = it->second;
-    PendingRead read{req, size, pid};
-    if (size == 0 || !reader.queue.empty()) {
-        fs->answerRead(reader, read);
+    const PendingRead read{req, size, pid, reader.node};
+    int err = 0;
+    if (size != 0 && size < fs->recordSize())
+        err = EINVAL;
+    else if (reader.dead)
+        err = ENODEV;
+    else if (!reader.client.hasPacket() && (fi->flags & O_NONBLOCK))
+        err = EAGAIN;
+    if (err || size == 0 || reader.client.hasPacket()) {
+        fs->answerRead(read, err ? std::string() : fs->takeRecords(reader, size), err);
         return;
     }
     reader.reads.push_back(read);
@@ -392,27 +501,47 @@ void EvdevFs::opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t, fuse_file_i
     fuse_req_interrupt_func(req, onInterrupt, fs);
 }
 
+// evdev_write(): whole records of the caller's ABI go to the input core as
+// the device's own events (input_inject_event()); a partial record is left.
 void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, off_t,
-                      fuse_file_info *)
+                      fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "write", fs->m_path);
-    e.hasHex = true;
-    e.hex = std::string(buf, size);
-    // The encoder takes no events from userspace.
-    e.result = -EINVAL;
-    fs->m_transcript.add(e);
-    fuse_reply_err(req, EINVAL);
+    auto it = fs->m_readers.find(fi->fh);
+    if (it == fs->m_readers.end()) {
+        fuse_reply_err(req, EBADF);
+        return;
+    }
+    const size_t node = it->second.node;
+    long result = 0;
+    if (size != 0 && size < fs->recordSize())
+        result = -EINVAL;
+    else if (it->second.dead)
+        result = -ENODEV;
+    else {
+        for (; size_t(result) + fs->recordSize() <= size; result += long(fs->recordSize())) {
+            const EvdevEvent event = fs->decode(buf + result);
+            fs->report(fs->m_nodes[node].device.node, event.type, event.code, event.value);
+        }
+    }
+    fs->log(int(fuse_req_ctx(req)->pid), "write", node, std::string(buf, size), result);
+    if (result < 0)
+        fuse_reply_err(req, int(-result));
+    else
+        fuse_reply_write(req, size_t(result));
 }
 
-void EvdevFs::opFlush(fuse_req_t req, fuse_ino_t, fuse_file_info *)
+void EvdevFs::opFlush(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "close", fs->m_path);
+    auto it = fs->m_readers.find(fi->fh);
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "close",
+                        it == fs->m_readers.end() ? fs->m_mountPoint : fs->path(it->second.node));
     fs->m_transcript.add(e);
     fuse_reply_err(req, 0);
 }
 
+// evdev_release(): the client and its buffer go.
 void EvdevFs::opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
@@ -427,80 +556,52 @@ void EvdevFs::opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
     fuse_reply_err(req, 0);
 }
 
+// evdev_ioctl_handler(): ENODEV on a dead device, else evdev_do_ioctl().
 void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse_file_info *fi,
-                      unsigned, const void *, size_t, size_t outBufSize)
+                      unsigned, const void *inBuf, size_t inBufSize, size_t outBufSize)
 {
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
-    std::string answer;
-    int err = 0;
-    long result = 0;
-    const unsigned nr = _IOC_NR(cmd);
-    const bool readType = _IOC_TYPE(cmd) == 'E' && _IOC_DIR(cmd) == _IOC_READ;
-    if (it == fs->m_readers.end() || it->second.dead) {
-        err = ENODEV;
-    } else if (fs->m_ioctlFails) {
-        err = ENOTTY;
-    } else if (readType && nr >= _IOC_NR(EVIOCGABS(0)) && nr <= _IOC_NR(EVIOCGABS(ABS_MAX))) {
-        // The encoder is an unbounded absolute axis: it counts steps since power-on.
-        input_absinfo info{};
-        if (nr == _IOC_NR(EVIOCGABS(ABS_X))) {
-            info.value = fs->m_position;
-            info.minimum = INT_MIN;
-            info.maximum = INT_MAX;
-        }
-        answer.assign(reinterpret_cast<const char *>(&info), sizeof(info));
-    } else if (cmd == EVIOCGVERSION) {
-        int version = EV_VERSION;
-        answer.assign(reinterpret_cast<const char *>(&version), sizeof(version));
-    } else if (cmd == EVIOCGID) {
-        input_id id{BUS_HOST, 0x0001, 0x0001, 0x0100};
-        answer.assign(reinterpret_cast<const char *>(&id), sizeof(id));
-    } else if (readType && nr == _IOC_NR(EVIOCGNAME(0))) {
-        static const char name[] = "boardsim rotary encoder";
-        answer.assign(name, std::min(sizeof(name), size_t(_IOC_SIZE(cmd))));
-        result = long(answer.size());
-    } else if (readType && nr >= _IOC_NR(EVIOCGBIT(0, 0)) && nr < _IOC_NR(EVIOCGBIT(EV_MAX, 0))) {
-        std::string bits(_IOC_SIZE(cmd), '\0');
-        unsigned type = nr - _IOC_NR(EVIOCGBIT(0, 0));
-        auto setBit = [&bits](unsigned bit) {
-            if (bit / 8 < bits.size())
-                bits[bit / 8] = char(bits[bit / 8] | (1 << (bit % 8)));
-        };
-        if (type == 0) {
-            setBit(EV_SYN);
-            setBit(EV_ABS);
-        } else if (type == EV_ABS) {
-            setBit(ABS_X);
-        }
-        answer = bits;
-        result = long(bits.size());
-    } else {
-        err = EINVAL; // what evdev answers to requests it does not know
+    if (it == fs->m_readers.end()) {
+        fuse_reply_err(req, EBADF);
+        return;
     }
-    if (answer.size() > outBufSize)
-        answer.resize(outBufSize);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "ioctl", fs->m_path);
+    Reader &reader = it->second;
+    Node &node = fs->m_nodes[reader.node];
+    EvdevIoctlAnswer answer;
+    if (reader.dead)
+        answer.result = -ENODEV;
+    else if (node.ioctlFails)
+        answer.result = -ENOTTY;
+    else
+        answer =
+            evdevIoctl(node.device, reader.client, cmd,
+                       std::string(static_cast<const char *>(inBuf), inBufSize), fs->m_compat32);
+    if (answer.bytes.size() > outBufSize)
+        answer.bytes.resize(outBufSize);
+    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "ioctl", fs->path(reader.node));
     e.request = hexRequest(cmd);
     e.hasHex = true;
-    e.hex = answer;
-    e.result = err ? -err : result;
+    e.hex = answer.bytes;
+    e.result = answer.result;
     fs->m_transcript.add(e);
-    if (err)
-        fuse_reply_err(req, err);
+    if (answer.result < 0)
+        fuse_reply_err(req, -answer.result);
     else
-        fuse_reply_ioctl(req, int(result), answer.data(), answer.size());
+        fuse_reply_ioctl(req, answer.result, answer.bytes.data(), answer.bytes.size());
 }
 
+// evdev_poll(): writable while the device lives, POLLERR|POLLHUP once it is
+// gone, readable when a packet is complete.
 void EvdevFs::opPoll(fuse_req_t req, fuse_ino_t, fuse_file_info *fi, fuse_pollhandle *ph)
 {
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
     unsigned revents = POLLERR | POLLHUP;
-    if (it != fs->m_readers.end() && !it->second.dead) {
+    if (it != fs->m_readers.end()) {
         Reader &reader = it->second;
-        revents = POLLOUT | POLLWRNORM;
-        if (!reader.queue.empty())
+        revents = reader.dead ? POLLERR | POLLHUP : POLLOUT | POLLWRNORM;
+        if (reader.client.hasPacket())
             revents |= POLLIN | POLLRDNORM;
         if (ph) {
             if (reader.pollHandle)

@@ -1,22 +1,24 @@
 #pragma once
 
+#include "evdevclient.h"
+#include "evdevdevice.h"
 #include "fusemount.h"
 
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <string>
-#include <sys/time.h>
 #include <vector>
 
 class Transcript;
 
-// The rotary encoder's evdev node (/dev/input/event0) as a regular FUSE file
-// that behaves like the kernel's evdev character device: reads block until a
-// record is queued and return whole records, O_NONBLOCK gives EAGAIN, poll
-// reports readiness, signals interrupt a blocked read, EVIOCGABS answers the
-// position. Like the kernel, every open file has its own queue and sees every
-// record queued while it is open.
+// The board's evdev nodes under /dev/input, one FUSE file system serving a
+// node per device description, each behaving like the kernel's evdev
+// character device: every open file gets its own buffer from the open on,
+// sized as evdev sizes it, reads block until a packet is complete and return
+// whole records of the caller's ABI, O_NONBLOCK gives EAGAIN, poll reports
+// readiness, signals interrupt a blocked read, the ioctls answer from the
+// description, and an unplugged device fails its open files with ENODEV.
 class EvdevFs
 {
 public:
@@ -25,62 +27,85 @@ public:
     EvdevFs(const EvdevFs &) = delete;
     EvdevFs &operator=(const EvdevFs &) = delete;
 
-    // --no-evdev: the node does not exist at all.
-    void setAbsent(bool absent) { m_absent = absent; }
+    // Adds a node; before mount().
+    void addDevice(const EvdevDevice &device);
+    // --compat32-evdev: every reader is taken for a 32-bit process (the ARM
+    // build under qemu-arm), which the kernel gives 16-byte records and
+    // bit masks in 32-bit longs.
+    void setCompat32(bool compat) { m_compat32 = compat; }
     bool mount(const std::string &mountPoint, std::string *error);
     FuseMount &fuse() { return m_fuse; }
     // Call after every request handled: answers reads whose callers were
     // interrupted by a signal.
     void afterRequest();
-
-    // One EV_ABS/ABS_X record at each position on the way, each followed by EV_SYN.
-    void turn(int steps);
-    void turnTo(int position);
-    void queueRecord(int type, int code, int value);
-    void setPosition(int position) { m_position = position; }
-    int position() const { return m_position; }
-    int pendingRecords() const;
-    void setIoctlFails(bool fails) { m_ioctlFails = fails; }
-    bool ioctlFails() const { return m_ioctlFails; }
-    // The device vanishes (unplugged): open readers get ENODEV and POLLERR|POLLHUP
-    // for good, new opens ENOENT until it comes back.
-    void setGone(bool gone);
-    bool isGone() const { return m_gone; }
-    int readerCount() const;
     // Answers every blocked read (ENODEV) before the session goes: a process
     // killed while blocked waits for the answer, so none may be left open.
     void shutdown();
 
+    // What a driver reports, through the input core's rules
+    // (input_handle_event()): values the device does not have or that change
+    // nothing are dropped, and the rest reach the readers when a SYN_REPORT
+    // ends the packet. False for a node that does not exist.
+    bool report(const std::string &node, unsigned type, unsigned code, int value);
+    // One value handed to the node's readers as it is, past the input core's
+    // rules (as evdev_event() passes it on), for feeding readers what a
+    // kernel device would never send.
+    bool inject(const std::string &node, unsigned type, unsigned code, int value);
+
+    // nullptr when there is no such node.
+    EvdevDevice *device(const std::string &node);
+    // Events queued and not yet read by the open file furthest ahead (0 when
+    // nobody has the node open: nothing is kept for later readers).
+    int pendingRecords(const std::string &node) const;
+    int readerCount(const std::string &node) const;
+    // The device vanishes (unplugged): its open files get ENODEV and
+    // POLLERR|POLLHUP for good, new opens ENOENT until it comes back.
+    void setGone(const std::string &node, bool gone);
+    bool isGone(const std::string &node) const;
+    // Every ioctl on the node fails with ENOTTY, as on a file that is no
+    // evdev device.
+    void setIoctlFails(const std::string &node, bool fails);
+    bool ioctlFails(const std::string &node) const;
+    // input_event_size(): 24 bytes, 16 under --compat32-evdev.
+    size_t recordSize() const;
+
 private:
-    struct Record
+    struct Node
     {
-        timeval time;
-        uint16_t type;
-        uint16_t code;
-        int32_t value;
+        EvdevDevice device;
+        std::vector<EvdevEvent> values; // the input core's packet so far
+        bool gone = false;
+        bool ioctlFails = false;
     };
     struct PendingRead
     {
         fuse_req_t req;
         size_t size;
         int pid;
+        size_t node;
     };
     struct Reader
     {
-        std::deque<Record> queue;
+        size_t node;
+        EvdevClient client;
         std::deque<PendingRead> reads;
         fuse_pollhandle *pollHandle = nullptr;
         bool dead = false;
     };
 
-    void addRecord(int type, int code, int value);
-    // Answers blocked reads and wakes pollers after records were queued.
-    void deliver();
+    Node *find(const std::string &node);
+    const Node *find(const std::string &node) const;
+    std::string path(size_t node) const;
+    void passToReaders(size_t node, const std::vector<EvdevEvent> &values);
+    // Answers the blocked reads that can be answered now and wakes the poller.
+    void wake(Reader &reader);
     void wakePoller(Reader &reader);
-    void answerRead(Reader &reader, const PendingRead &read);
-    void logRead(int pid, const std::string &bytes, long result);
-    static size_t recordSizeFor(size_t size);
-    static std::string encode(const Record &record, size_t recordSize);
+    // Whole records from completed packets, as many as fit (evdev_read()).
+    std::string takeRecords(Reader &reader, size_t size);
+    void answerRead(const PendingRead &read, const std::string &bytes, int error);
+    std::string encode(const EvdevEvent &event) const;
+    EvdevEvent decode(const char *record) const;
+    void log(int pid, const char *op, size_t node, const std::string &bytes, long result);
 
     static EvdevFs *self(fuse_req_t req);
     static void onInterrupt(fuse_req_t req, void *data);
@@ -101,14 +126,10 @@ private:
 
     Transcript &m_transcript;
     FuseMount m_fuse;
-    std::string m_path;
+    std::string m_mountPoint;
+    std::vector<Node> m_nodes;
     std::map<uint64_t, Reader> m_readers;
     uint64_t m_nextReader = 1;
-    // Records queued while nobody had the device open, kept for the next reader.
-    std::deque<Record> m_backlog;
     std::vector<fuse_req_t> m_interrupted;
-    int m_position = 0;
-    bool m_absent = false;
-    bool m_gone = false;
-    bool m_ioctlFails = false;
+    bool m_compat32 = false;
 };

@@ -2,6 +2,7 @@
 
 #include "transcript.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -110,22 +111,25 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
     return std::string();
 }
 
-// The kernel parses numbers with kstrtol(buf, 0, ...): decimal, 0x hex or 0
-// octal, one trailing newline allowed, nothing else around it.
-bool GpioFs::parseLineNumber(const std::string &text, long *value)
+// kstrtol(buf, 0, ...): decimal, 0x hex or 0 octal with an optional sign,
+// one trailing newline allowed, nothing else around it; 0 or -EINVAL, or
+// -ERANGE for a number that does not fit a long.
+int GpioFs::kstrtol(const std::string &text, long *value)
 {
     std::string s = text;
     if (!s.empty() && s.back() == '\n')
         s.pop_back();
-    if (s.empty() || s[0] == ' ' || s[0] == '\t')
-        return false;
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
+        return -EINVAL;
     char *end = nullptr;
     errno = 0;
     long v = std::strtol(s.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0')
-        return false;
+    if (end == s.c_str() || *end != '\0')
+        return -EINVAL;
+    if (errno == ERANGE)
+        return -ERANGE;
     *value = v;
-    return true;
+    return 0;
 }
 
 // Returns 0 or a negative errno, as the kernel's store methods do.
@@ -136,9 +140,13 @@ int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
     if (!word.empty() && word.back() == '\n')
         word.pop_back();
 
+    // export_store() and unexport_store(): the number first, then a line
+    // that exists (gpio_to_desc()), then whether it is free or exported.
     if (ino == Export || ino == Unexport) {
         long n = 0;
-        if (!parseLineNumber(data, &n) || n < 0 || n >= lineCount)
+        if (int err = kstrtol(data, &n))
+            return err;
+        if (n < 0 || n >= lineCount)
             return -EINVAL;
         Line &l = m_lines[size_t(n)];
         if (ino == Export) {
@@ -173,15 +181,15 @@ int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
         }
         return 0;
     }
+    // value_store(): an input is EPERM before the text is looked at; any
+    // number kstrtol() takes drives the line, high when it is not zero.
     if (node == Value) {
+        long level = 0;
         if (!l.output)
             return -EPERM;
-        if (word == "0")
-            l.high = false;
-        else if (word == "1")
-            l.high = true;
-        else
-            return -EINVAL;
+        if (int err = kstrtol(data, &level))
+            return err;
+        l.high = level != 0;
         return 0;
     }
     return -EIO;

@@ -29,8 +29,10 @@ std::string Options::usage()
            "  --no-gpio-export       /sys/class/gpio/export is missing\n"
            "  --refuse-export N[,N]  exporting these lines fails with EINVAL\n"
            "  --no-evdev             /dev/input/event0 does not exist\n"
-           "  --evdev-ioctl-fails    EVIOCGABS fails with ENOTTY\n"
+           "  --evdev-ioctl-fails    ioctls on event0 fail with ENOTTY\n"
            "  --position N           the encoder's position at start (default 0)\n"
+           "  --compat32-evdev       readers of /dev/input are 32-bit processes (qemu-arm):\n"
+           "                         16-byte records, bit masks in 32-bit longs\n"
            "  --no-run-media         there is no /run/media\n"
            "  --no-pidfd             COMMAND sees no pidfd waitid and cannot kill(-1):\n"
            "                         for qemu-user 7.2, whose clone lacks CLONE_PIDFD\n"
@@ -73,6 +75,8 @@ bool Options::parse(int argc, char **argv, std::string *error)
             noEvdev = true;
         } else if (arg == "--evdev-ioctl-fails") {
             evdevIoctlFails = true;
+        } else if (arg == "--compat32-evdev") {
+            compat32Evdev = true;
         } else if (arg == "--no-run-media") {
             noRunMedia = true;
         } else if (arg == "--no-pidfd") {

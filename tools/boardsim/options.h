@@ -20,6 +20,7 @@ public:
     std::vector<int> refusedExports;
     bool noEvdev = false;
     bool evdevIoctlFails = false;
+    bool compat32Evdev = false;
     int initialPosition = 0;
     bool noRunMedia = false;
     bool noPidfd = false;

@@ -48,10 +48,16 @@ bool Scenario::set(const std::string &key, const std::string &value, std::string
         *error = "invalid value '" + value + "' for " + key;
         return false;
     }
-    // "flash=missing" is the flash tool missing from PATH, the same as tool.flash=missing.
-    if (key == "flash" && value == "missing") {
-        m_values["tool.flash"] = "missing";
-        return true;
+    // The flash tool missing from PATH is one state under both keys: either
+    // key set to "missing" takes the tool away, and any other flash answer
+    // needs the tool back (a tool brought back by tool.flash answers as a
+    // good chip does).
+    if (key == "flash" || key == "tool.flash") {
+        const std::string other = key == "flash" ? "tool.flash" : "flash";
+        if (value == "missing")
+            m_values[other] = "missing";
+        else if (m_values[other] == "missing")
+            m_values[other] = key == "flash" ? "ok" : "good";
     }
     m_values[key] = value;
     return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "commandsupervisor.h"
+#include "controldispatch.h"
 #include "controlserver.h"
 #include "evdevfs.h"
 #include "gpiofs.h"
@@ -10,11 +12,8 @@
 #include "transcript.h"
 #include "usbmedia.h"
 
-#include <chrono>
 #include <memory>
 #include <string>
-#include <sys/types.h>
-#include <vector>
 
 // Sets up the simulated board in a private namespace, runs the command on it
 // and serves the file systems and the control socket from one poll loop
@@ -26,33 +25,16 @@ public:
     static constexpr int cannotRun = 77;
 
     explicit Simulator(const Options &options);
-    ~Simulator();
 
     int run();
 
 private:
-    struct TranscriptWait
-    {
-        int client;
-        size_t knownCount;
-        std::chrono::steady_clock::time_point deadline;
-    };
-
     bool setUp(std::string *error);
-    bool startCommand(std::string *error);
+    bool mountGpio(std::string *error);
+    bool mountEvdev(std::string *error);
     void loop();
-    void handleSignals();
-    void reapChildren();
-    void killOrphans();
     void tearDown();
-    void answerWaits(bool all);
     int pollTimeoutMs() const;
-
-    bool handleRequest(int client, const std::string &line, std::string *reply);
-    std::string handleTool(const std::vector<std::string> &words, bool act);
-    std::string gpioText(int line) const;
-    std::string stateJson() const;
-    std::string transcriptReply(size_t from) const;
 
     const Options &m_options;
     Transcript m_transcript;
@@ -61,11 +43,8 @@ private:
     GpioFs m_gpio;
     EvdevFs m_evdev;
     ControlServer m_control;
+    CommandSupervisor m_command;
     std::unique_ptr<ToolBox> m_tools;
     std::unique_ptr<UsbMedia> m_media;
-    std::vector<TranscriptWait> m_waits;
-    int m_signalFd = -1;
-    pid_t m_child = -1;
-    bool m_childDone = false;
-    int m_exitStatus = 0;
+    std::unique_ptr<ControlDispatch> m_dispatch;
 };

@@ -1,8 +1,25 @@
 #include "boardsimclient.h"
 
+#include "controlcommands.h"
 #include "controlconnection.h"
 
 #include <QJsonDocument>
+
+namespace {
+
+using C = ControlCommand;
+
+std::string word(int n)
+{
+    return std::to_string(n);
+}
+
+std::string word(const QString &text)
+{
+    return ControlConnection::encodeArg(text.toStdString());
+}
+
+} // namespace
 
 class BoardSimClient::Private
 {
@@ -10,11 +27,15 @@ public:
     std::string path;
     ControlConnection conn;
     QString error;
+    int replyMs = 15000;
 
     // Sends one request; on "ok" returns true with what follows "ok ".
     // Reconnects once, as the simulator may have dropped an idle connection.
-    bool call(const QString &line, QString *payload = nullptr, int timeoutMs = 15000)
+    bool call(C id, const std::vector<std::string> &args = {}, QString *payload = nullptr)
     {
+        const ControlCommandSpec &spec = controlCommand(id);
+        const int timeoutMs = replyMs + (spec.waits ? std::stoi(args.back()) : 0);
+        const std::string line = controlRequest(id, args);
         std::string reply;
         bool sent = false;
         for (int attempt = 0; attempt < 2 && !sent; ++attempt) {
@@ -22,7 +43,7 @@ public:
                 error = QString::fromStdString(conn.lastError());
                 return false;
             }
-            sent = conn.request(line.toStdString(), &reply, timeoutMs);
+            sent = conn.request(line, &reply, timeoutMs);
         }
         if (!sent) {
             error = QString::fromStdString(reply);
@@ -38,12 +59,18 @@ public:
         return true;
     }
 
-    int callInt(const QString &line)
+    std::optional<int> callInt(C id, const std::vector<std::string> &args = {})
     {
         QString payload;
-        if (!call(line, &payload))
-            return 0;
-        return payload.toInt();
+        if (!call(id, args, &payload))
+            return std::nullopt;
+        bool ok = false;
+        const int value = payload.toInt(&ok);
+        if (!ok) {
+            error = QStringLiteral("not a number: '%1'").arg(payload);
+            return std::nullopt;
+        }
+        return value;
     }
 };
 
@@ -54,7 +81,7 @@ BoardSimClient::BoardSimClient() : d(new Private)
 
 BoardSimClient::BoardSimClient(const QString &socketPath) : d(new Private)
 {
-    d->path = socketPath.toStdString();
+    d->path = socketPath.isEmpty() ? ControlConnection::defaultPath() : socketPath.toStdString();
 }
 
 BoardSimClient::~BoardSimClient()
@@ -64,7 +91,7 @@ BoardSimClient::~BoardSimClient()
 
 bool BoardSimClient::isAvailable()
 {
-    return d->call(QStringLiteral("ping"));
+    return d->call(C::Ping);
 }
 
 QString BoardSimClient::lastError() const
@@ -72,52 +99,57 @@ QString BoardSimClient::lastError() const
     return d->error;
 }
 
+void BoardSimClient::setReplyTimeout(int ms)
+{
+    d->replyMs = ms;
+}
+
 bool BoardSimClient::turn(int steps)
 {
-    return d->call(QStringLiteral("turn %1").arg(steps));
+    return d->call(C::Turn, {word(steps)});
 }
 
 bool BoardSimClient::turnTo(int position)
 {
-    return d->call(QStringLiteral("turn-to %1").arg(position));
+    return d->call(C::TurnTo, {word(position)});
 }
 
 bool BoardSimClient::queueRecord(int type, int code, int value)
 {
-    return d->call(QStringLiteral("record %1 %2 %3").arg(type).arg(code).arg(value));
+    return d->call(C::Record, {word(type), word(code), word(value)});
 }
 
 bool BoardSimClient::setPosition(int position)
 {
-    return d->call(QStringLiteral("set-position %1").arg(position));
+    return d->call(C::SetPosition, {word(position)});
 }
 
-int BoardSimClient::position()
+std::optional<int> BoardSimClient::position()
 {
-    return d->callInt(QStringLiteral("position"));
+    return d->callInt(C::Position);
 }
 
-int BoardSimClient::pendingRecords()
+std::optional<int> BoardSimClient::pendingRecords()
 {
-    return d->callInt(QStringLiteral("pending"));
+    return d->callInt(C::Pending);
 }
 
 bool BoardSimClient::setIoctlFails(bool fails)
 {
-    return d->call(QStringLiteral("ioctl-fails ") + (fails ? "on" : "off"));
+    return d->call(C::IoctlFails, {fails ? "on" : "off"});
 }
 
 bool BoardSimClient::setDeviceGone(bool gone)
 {
-    return d->call(QStringLiteral("gone ") + (gone ? "on" : "off"));
+    return d->call(C::Gone, {gone ? "on" : "off"});
 }
 
-BoardSimClient::GpioLine BoardSimClient::gpioLine(int line)
+std::optional<BoardSimClient::GpioLine> BoardSimClient::gpioLine(int line)
 {
-    GpioLine result;
     QString payload;
-    if (!d->call(QStringLiteral("gpio %1").arg(line), &payload))
-        return result;
+    if (!d->call(C::Gpio, {word(line)}, &payload))
+        return std::nullopt;
+    GpioLine result;
     const QStringList parts = payload.split(' ');
     if (parts.size() == 2) {
         result.exported = true;
@@ -129,21 +161,29 @@ BoardSimClient::GpioLine BoardSimClient::gpioLine(int line)
 
 bool BoardSimClient::setScenario(const QString &key, const QString &value)
 {
-    return d->call(QStringLiteral("set %1=%2").arg(key, value));
+    return d->call(C::Set, {word(key + '=' + value)});
 }
 
-QVector<QJsonObject> BoardSimClient::transcript()
+std::optional<QString> BoardSimClient::scenario(const QString &key)
 {
-    QVector<QJsonObject> result;
     QString payload;
-    if (!d->call(QStringLiteral("transcript"), &payload))
-        return result;
+    if (!d->call(C::Get, {word(key)}, &payload))
+        return std::nullopt;
+    return payload;
+}
+
+std::optional<QVector<QJsonObject>> BoardSimClient::transcript(int from)
+{
+    QString payload;
+    if (!d->call(C::Transcript, {word(from)}, &payload))
+        return std::nullopt;
+    QVector<QJsonObject> result;
     const int count = payload.toInt();
     for (int i = 0; i < count; ++i) {
         std::string line;
-        if (!d->conn.readLine(&line)) {
+        if (!d->conn.readLine(&line, d->replyMs)) {
             d->error = QString::fromStdString(d->conn.lastError());
-            return QVector<QJsonObject>();
+            return std::nullopt;
         }
         result.append(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
     }
@@ -152,27 +192,28 @@ QVector<QJsonObject> BoardSimClient::transcript()
 
 bool BoardSimClient::clearTranscript()
 {
-    return d->call(QStringLiteral("clear-transcript"));
+    return d->call(C::ClearTranscript);
 }
 
-int BoardSimClient::transcriptCount()
+std::optional<int> BoardSimClient::transcriptCount()
 {
-    return d->callInt(QStringLiteral("transcript-count"));
+    return d->callInt(C::TranscriptCount);
 }
 
-int BoardSimClient::waitForTranscript(int knownCount, int timeoutMs)
+std::optional<int> BoardSimClient::waitForTranscript(int knownCount, int timeoutMs)
 {
-    QString payload;
-    if (!d->call(QStringLiteral("wait-transcript %1 %2").arg(knownCount).arg(timeoutMs), &payload,
-                 timeoutMs + 15000))
-        return -1;
-    return payload.toInt();
+    return d->callInt(C::WaitTranscript, {word(knownCount), word(timeoutMs)});
 }
 
-QJsonObject BoardSimClient::state()
+std::optional<QJsonObject> BoardSimClient::state()
 {
     QString payload;
-    if (!d->call(QStringLiteral("state"), &payload))
-        return QJsonObject();
-    return QJsonDocument::fromJson(payload.toUtf8()).object();
+    if (!d->call(C::State, {}, &payload))
+        return std::nullopt;
+    const QJsonDocument doc = QJsonDocument::fromJson(payload.toUtf8());
+    if (!doc.isObject()) {
+        d->error = QStringLiteral("state is not a JSON object");
+        return std::nullopt;
+    }
+    return doc.object();
 }

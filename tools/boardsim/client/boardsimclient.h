@@ -5,12 +5,14 @@
 #include <QStringList>
 #include <QVector>
 
+#include <optional>
+
 // Client of the simulated board's control socket, for tests and benchmarks that
 // run inside `boardsim -- ...`. It finds the socket through $BOARDSIM_CONTROL.
 // Every call is synchronous: when it returns, the simulator has done it (a
-// queued record is readable, a scenario is in force). Calls return false (or an
-// empty value) when there is no simulator or it refused the request; the reason
-// is in lastError().
+// queued record is readable, a scenario is in force). Commands return false and
+// queries return no value when there is no simulator or it refused the request,
+// so that a dead board never reads as a zero; the reason is in lastError().
 class BoardSimClient
 {
 public:
@@ -23,6 +25,9 @@ public:
     // True when running under boardsim and its control socket answers.
     bool isAvailable();
     QString lastError() const;
+    // How long a reply may take before the call fails (default 15 s); a wait
+    // for the transcript gets its own time-out on top.
+    void setReplyTimeout(int ms);
 
     // ---- Encoder (/dev/input/event0) ----
     // Turns the encoder by `steps` single steps (negative: the other way): for
@@ -35,9 +40,9 @@ public:
     // Sets what EVIOCGABS(ABS_X) answers, without queuing a record.
     bool setPosition(int position);
     // The encoder's current position (as EVIOCGABS would answer).
-    int position();
+    std::optional<int> position();
     // Records queued and not yet read by anyone.
-    int pendingRecords();
+    std::optional<int> pendingRecords();
     // Makes the EVIOCGABS ioctl fail (with ENOTTY, as on a device without the axis).
     bool setIoctlFails(bool fails);
     // Makes the device vanish: open fails with ENOENT, pending and later reads on
@@ -51,7 +56,7 @@ public:
         QString direction; // "in" or "out"; empty when not exported
         QString value;     // "0" or "1"; empty when not exported
     };
-    GpioLine gpioLine(int line);
+    std::optional<GpioLine> gpioLine(int line);
 
     // ---- Scenarios of the IOC, the flash tool and the board tools ----
     // key/value pairs, the same as boardsim's --set KEY=VALUE options, e.g.
@@ -60,26 +65,28 @@ public:
     //   tool.usbswitch=ok|slow|hang|missing|fail   (likewise tool.iocboot, tool.flash)
     //   tool-delay-ms=N (how long a slow tool takes)
     bool setScenario(const QString &key, const QString &value);
+    std::optional<QString> scenario(const QString &key);
 
     // ---- Transcript ----
     // One object per operation, in order: {"t": ms since boardsim started (double),
     //  "pid": int, "op": "open"|"read"|"write"|"close"|"ioctl"|"exec"|...,
     //  "path": string, "bytes": exact bytes as a string (writes, reads of sysfs),
     //  "flags": open flags or "" , "result": 0 or -errno, "args": [..] (exec) }
-    QVector<QJsonObject> transcript();
+    // Entries from index `from` on (all of them by default).
+    std::optional<QVector<QJsonObject>> transcript(int from = 0);
     bool clearTranscript();
     // How many entries the transcript holds now.
-    int transcriptCount();
+    std::optional<int> transcriptCount();
     // Waits until the transcript no longer holds `knownCount` entries, or
-    // `timeoutMs` passed; returns the count then (-1 on error). Lets a
-    // client follow the transcript without polling.
-    int waitForTranscript(int knownCount, int timeoutMs);
+    // `timeoutMs` passed; returns the count then. Lets a client follow the
+    // transcript without polling.
+    std::optional<int> waitForTranscript(int knownCount, int timeoutMs);
 
     // ---- Everything at once, for a panel that shows the board ----
-    // {"position", "pending", "readers", "gone", "ioctlFails",
+    // {"position", "pending", "readers", "gone", "ioctlFails", "evdevRecordSize",
     //  "gpio": {"18": {"direction", "value"}, ...}, "scenario": {key: value},
     //  "usb": {"switched", "booted", "mounted"}, "transcriptCount"}
-    QJsonObject state();
+    std::optional<QJsonObject> state();
 
 private:
     class Private;

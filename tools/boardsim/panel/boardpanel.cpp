@@ -68,7 +68,7 @@ void BoardPanel::createWidgets()
 {
     // Counted here, not when the thread gets going: the beeps of the panel's
     // whole lifetime count, even those written while the thread starts.
-    m_watcher = new BoardWatcher(m_socketPath, BoardWatcher::transcriptCount(m_socketPath), this);
+    m_watcher = new BoardWatcher(m_socketPath, m_client.transcriptCount().value_or(-1), this);
     m_beepFlash.setSingleShot(true);
     m_beepFlash.setInterval(beepFlashMs);
     m_beepFlash.setTimerType(Qt::PreciseTimer);
@@ -106,12 +106,7 @@ void BoardPanel::showState(const QJsonObject &state)
 
     const QJsonObject scenario = state.value(QStringLiteral("scenario")).toObject();
     showScenario(ui->iocGroup, scenario.value(QStringLiteral("ioc")).toString());
-    // boardsim keeps "flash=missing" as the flash tool missing from PATH and
-    // leaves the flash answer as it was.
-    m_toolFlash = scenario.value(QStringLiteral("tool.flash")).toString();
-    showScenario(ui->flashGroup, m_toolFlash == QLatin1String("missing")
-                                     ? m_toolFlash
-                                     : scenario.value(QStringLiteral("flash")).toString());
+    showScenario(ui->flashGroup, scenario.value(QStringLiteral("flash")).toString());
 }
 
 void BoardPanel::showTranscript(const QVector<QJsonObject> &entries)
@@ -155,23 +150,14 @@ void BoardPanel::turnEncoder(int dialValue)
             return;
         }
     }
-    showPosition(m_client.position());
+    if (const std::optional<int> position = m_client.position())
+        showPosition(*position);
 }
 
 void BoardPanel::chooseScenario(const QString &key, QAbstractButton *button)
 {
     const QString value = button->property("scenarioValue").toString();
-    bool done = m_client.setScenario(key, value);
-    // "flash=missing" took the tool away; another answer needs it back.
-    if (done && key == QLatin1String("flash") && value != QLatin1String("missing") &&
-        m_toolFlash == QLatin1String("missing")) {
-        done = m_client.setScenario(QStringLiteral("tool.flash"), QStringLiteral("ok"));
-        if (done)
-            m_toolFlash = QStringLiteral("ok");
-    } else if (done && key == QLatin1String("flash") && value == QLatin1String("missing")) {
-        m_toolFlash = value;
-    }
-    if (!done)
+    if (!m_client.setScenario(key, value))
         qDebug() << "boardsim-panel: cannot set" << key << "=" << value << ":"
                  << m_client.lastError();
 }

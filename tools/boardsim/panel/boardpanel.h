@@ -62,5 +62,4 @@ private:
     QTimer m_beepFlash;
     int m_beepCount = 0;
     int m_dialValue = 0;
-    QString m_toolFlash;
 };

@@ -5,9 +5,7 @@
 #include <QThread>
 #include <QVector>
 
-#include <string>
-
-class ControlConnection;
+class BoardSimClient;
 
 // Follows the simulated board for the panel: blocks on the control socket until
 // the transcript grows (or a short time-out passes, since a scenario or the
@@ -27,10 +25,6 @@ public:
     // once it has ended.
     void stop();
 
-    // The transcript's length now, -1 when the board does not answer within
-    // a second.
-    static int transcriptCount(const QString &socketPath);
-
     // How long one wait for new transcript entries lasts at most.
     static constexpr int waitMs = 200;
 
@@ -46,10 +40,6 @@ protected:
     void run() override;
 
 private:
-    bool requestWithReconnect(ControlConnection &conn, const std::string &line,
-                              std::string *payload, int timeoutMs);
-    bool fetchEntries(ControlConnection &conn, int from, QVector<QJsonObject> *entries);
-
-    const std::string m_socketPath;
+    const QString m_socketPath;
     const int m_knownCount;
 };

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The control socket's vocabulary, in one place: the simulator's dispatch
+// binds a handler to each entry, boardsim-ctl prints the usage from it and
+// checks the argument count before sending, and the client library and the
+// panel build their requests from the names here.
+enum class ControlCommand
+{
+    Ping,
+    Turn,
+    TurnTo,
+    Record,
+    SetPosition,
+    Position,
+    Pending,
+    IoctlFails,
+    Gone,
+    Gpio,
+    Set,
+    Get,
+    Scenario,
+    State,
+    Transcript,
+    TranscriptCount,
+    ClearTranscript,
+    WaitTranscript,
+    Exec,
+    Act,
+};
+
+constexpr size_t controlCommandCount = size_t(ControlCommand::Act) + 1;
+
+struct ControlCommandSpec
+{
+    ControlCommand id;
+    const char *name;
+    int minArgs;
+    int maxArgs;           // anyArgs: no upper bound
+    const char *arguments; // as the usage shows them
+    const char *summary;   // what it does, one line
+    // Reply shapes beyond the one line "ok[ PAYLOAD]" / "error MESSAGE".
+    bool multiLine; // "ok N" and N more lines
+    bool waits;     // the reply may take as long as the last argument (ms)
+};
+
+constexpr int anyArgs = 1 << 20;
+
+// Every command, in the order of ControlCommand (entry i has id i).
+const std::vector<ControlCommandSpec> &controlCommands();
+const ControlCommandSpec &controlCommand(ControlCommand id);
+// The entry named `name`, nullptr when there is none.
+const ControlCommandSpec *findControlCommand(const std::string &name);
+// The usage of every command a user may type (the tools' own exec/act left out).
+std::string controlUsage();
+// The request line for `id` with its arguments (already encoded words).
+std::string controlRequest(ControlCommand id, const std::vector<std::string> &args = {});

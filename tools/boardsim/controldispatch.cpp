@@ -1,0 +1,377 @@
+#include "controldispatch.h"
+
+#include "controlconnection.h"
+#include "controlserver.h"
+#include "evdevfs.h"
+#include "gpiofs.h"
+#include "options.h"
+#include "scenario.h"
+#include "toolbox.h"
+#include "transcript.h"
+#include "usbmedia.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <linux/input.h>
+
+namespace {
+
+using C = ControlCommand;
+
+const std::string ok = "ok";
+
+std::string okWith(const std::string &payload)
+{
+    return "ok " + payload;
+}
+
+std::string error(const std::string &message)
+{
+    return "error " + message;
+}
+
+bool parseInt(const std::string &text, int *value)
+{
+    long v = 0;
+    if (!::parseInt(text, INT_MIN, INT_MAX, &v))
+        return false;
+    *value = int(v);
+    return true;
+}
+
+bool parseOnOff(const std::string &text, bool *value)
+{
+    if (text == "on" || text == "1" || text == "true")
+        *value = true;
+    else if (text == "off" || text == "0" || text == "false")
+        *value = false;
+    else
+        return false;
+    return true;
+}
+
+std::string usage(C id)
+{
+    const ControlCommandSpec &spec = controlCommand(id);
+    return error(std::string("usage: ") + spec.name + (*spec.arguments ? " " : "") +
+                 spec.arguments);
+}
+
+const char *boolText(bool b)
+{
+    return b ? "true" : "false";
+}
+
+} // namespace
+
+const ControlDispatch::Binding ControlDispatch::bindings[controlCommandCount] = {
+    {C::Ping, &ControlDispatch::ping},
+    {C::Turn, &ControlDispatch::turn},
+    {C::TurnTo, &ControlDispatch::turnTo},
+    {C::Record, &ControlDispatch::record},
+    {C::SetPosition, &ControlDispatch::setPosition},
+    {C::Position, &ControlDispatch::position},
+    {C::Pending, &ControlDispatch::pending},
+    {C::IoctlFails, &ControlDispatch::ioctlFails},
+    {C::Gone, &ControlDispatch::gone},
+    {C::Gpio, &ControlDispatch::gpio},
+    {C::Set, &ControlDispatch::set},
+    {C::Get, &ControlDispatch::get},
+    {C::Scenario, &ControlDispatch::scenario},
+    {C::State, &ControlDispatch::state},
+    {C::Transcript, &ControlDispatch::transcript},
+    {C::TranscriptCount, &ControlDispatch::transcriptCount},
+    {C::ClearTranscript, &ControlDispatch::clearTranscript},
+    {C::WaitTranscript, &ControlDispatch::waitTranscript},
+    {C::Exec, &ControlDispatch::exec},
+    {C::Act, &ControlDispatch::act},
+};
+
+ControlDispatch::ControlDispatch(const SimulatedBoard &board, ControlServer &server)
+    : m_board(board), m_server(server)
+{}
+
+bool ControlDispatch::handle(int client, const std::string &line, std::string *reply)
+{
+    Args args = ControlConnection::splitWords(line);
+    if (args.empty()) {
+        *reply = error("empty request");
+        return true;
+    }
+    const ControlCommandSpec *spec = findControlCommand(args[0]);
+    if (!spec) {
+        *reply = error("unknown command '" + args[0] + "'");
+        return true;
+    }
+    args.erase(args.begin());
+    if (int(args.size()) < spec->minArgs || int(args.size()) > spec->maxArgs) {
+        *reply = usage(spec->id);
+        return true;
+    }
+    for (const Binding &b : bindings) {
+        if (b.id != spec->id)
+            continue;
+        Reply r = (this->*b.handler)(client, args);
+        if (!r)
+            return false;
+        *reply = *r;
+        return true;
+    }
+    *reply = error(std::string("no handler for '") + spec->name + "'");
+    return true;
+}
+
+ControlDispatch::Reply ControlDispatch::ping(int, const Args &)
+{
+    return okWith("boardsim");
+}
+
+ControlDispatch::Reply ControlDispatch::turn(int, const Args &a)
+{
+    int steps = 0;
+    if (!parseInt(a[0], &steps))
+        return usage(C::Turn);
+    // One detent is one packet: the new position, then SYN_REPORT.
+    const int direction = steps < 0 ? -1 : 1;
+    for (int i = 0; i != steps; i += direction) {
+        m_board.evdev.report(encoderNode, EV_ABS, ABS_X, encoderPosition() + direction);
+        m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
+    }
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::turnTo(int, const Args &a)
+{
+    int position = 0;
+    if (!parseInt(a[0], &position))
+        return usage(C::TurnTo);
+    m_board.evdev.report(encoderNode, EV_ABS, ABS_X, position);
+    m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::record(int, const Args &a)
+{
+    int type = 0, code = 0, value = 0;
+    if (!parseInt(a[0], &type) || !parseInt(a[1], &code) || !parseInt(a[2], &value))
+        return usage(C::Record);
+    if (type < 0 || type > 0xffff || code < 0 || code > 0xffff)
+        return error("type and code must be 0..65535");
+    m_board.evdev.inject(encoderNode, unsigned(type), unsigned(code), value);
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::setPosition(int, const Args &a)
+{
+    int position = 0;
+    if (!parseInt(a[0], &position))
+        return usage(C::SetPosition);
+    m_board.evdev.device(encoderNode)->absinfo[ABS_X].value = position;
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::position(int, const Args &)
+{
+    return okWith(std::to_string(encoderPosition()));
+}
+
+ControlDispatch::Reply ControlDispatch::pending(int, const Args &)
+{
+    return okWith(std::to_string(m_board.evdev.pendingRecords(encoderNode)));
+}
+
+ControlDispatch::Reply ControlDispatch::ioctlFails(int, const Args &a)
+{
+    bool fails = false;
+    if (!parseOnOff(a[0], &fails))
+        return usage(C::IoctlFails);
+    m_board.evdev.setIoctlFails(encoderNode, fails);
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
+{
+    bool gone = false;
+    if (!parseOnOff(a[0], &gone))
+        return usage(C::Gone);
+    m_board.evdev.setGone(encoderNode, gone);
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::gpio(int, const Args &a)
+{
+    int n = 0;
+    if (!parseInt(a[0], &n) || n < 0 || n >= GpioFs::lineCount)
+        return error("no such line " + a[0]);
+    const GpioFs::Line &l = m_board.gpio.line(n);
+    if (!l.exported)
+        return okWith("unexported");
+    return okWith(std::string(l.output ? "out " : "in ") + (l.high ? "1" : "0"));
+}
+
+ControlDispatch::Reply ControlDispatch::set(int, const Args &a)
+{
+    std::string why;
+    if (!m_board.scenario.setAssignment(ControlConnection::decodeArg(a[0]), &why))
+        return error(why);
+    m_board.tools.update(m_board.scenario);
+    return ok;
+}
+
+ControlDispatch::Reply ControlDispatch::get(int, const Args &a)
+{
+    const std::string key = ControlConnection::decodeArg(a[0]);
+    const std::string v = m_board.scenario.get(key);
+    return v.empty() ? error("unknown scenario key '" + key + "'") : okWith(v);
+}
+
+ControlDispatch::Reply ControlDispatch::scenario(int, const Args &)
+{
+    return okWith(m_board.scenario.describe());
+}
+
+ControlDispatch::Reply ControlDispatch::state(int, const Args &)
+{
+    return okWith(stateJson());
+}
+
+ControlDispatch::Reply ControlDispatch::transcript(int, const Args &a)
+{
+    int from = 0;
+    if (!a.empty() && (!parseInt(a[0], &from) || from < 0))
+        return error("transcript: bad start index");
+    const auto &lines = m_board.transcript.lines();
+    const size_t first = std::min(size_t(from), lines.size());
+    std::string out = okWith(std::to_string(lines.size() - first));
+    for (size_t i = first; i < lines.size(); ++i)
+        out += "\n" + lines[i];
+    return out;
+}
+
+ControlDispatch::Reply ControlDispatch::transcriptCount(int, const Args &)
+{
+    return okWith(std::to_string(m_board.transcript.lines().size()));
+}
+
+ControlDispatch::Reply ControlDispatch::clearTranscript(int, const Args &)
+{
+    m_board.transcript.clear();
+    return ok;
+}
+
+// Answered from the loop when the count differs from the caller's, or at the time-out.
+ControlDispatch::Reply ControlDispatch::waitTranscript(int client, const Args &a)
+{
+    int known = 0, timeoutMs = 0;
+    if (!parseInt(a[0], &known) || !parseInt(a[1], &timeoutMs) || known < 0 || timeoutMs < 0)
+        return usage(C::WaitTranscript);
+    m_waits.push_back({client, size_t(known), Clock::now() + std::chrono::milliseconds(timeoutMs)});
+    answerWaits(false);
+    return std::nullopt;
+}
+
+void ControlDispatch::answerWaits(bool all)
+{
+    const auto now = Clock::now();
+    const size_t count = m_board.transcript.lines().size();
+    for (size_t i = 0; i < m_waits.size();) {
+        const TranscriptWait w = m_waits[i];
+        if (all || count != w.knownCount || now >= w.deadline) {
+            m_waits.erase(m_waits.begin() + long(i));
+            m_server.reply(w.client, okWith(std::to_string(count)));
+        } else {
+            ++i;
+        }
+    }
+}
+
+std::optional<ControlDispatch::Clock::time_point> ControlDispatch::nextDeadline() const
+{
+    if (m_waits.empty())
+        return std::nullopt;
+    auto next = m_waits.front().deadline;
+    for (const TranscriptWait &w : m_waits)
+        next = std::min(next, w.deadline);
+    return next;
+}
+
+// The fake tools ask here first how to behave ("exec PID NAME ARG..."), and
+// when they get to do their work ("act NAME ARG...") the board changes.
+ControlDispatch::Reply ControlDispatch::exec(int, const Args &a)
+{
+    const std::string &name = a[1];
+    const std::string mode = m_board.scenario.get("tool." + name);
+    if (mode.empty())
+        return error("unknown tool '" + name + "'");
+    Transcript::Entry e(std::atoi(a[0].c_str()), "exec", name);
+    e.hasArgs = true;
+    for (size_t i = 2; i < a.size(); ++i)
+        e.args.push_back(ControlConnection::decodeArg(a[i]));
+    e.hasResult = false;
+    m_board.transcript.add(e);
+    return okWith(mode + " " + m_board.scenario.get("tool-delay-ms"));
+}
+
+ControlDispatch::Reply ControlDispatch::act(int, const Args &a)
+{
+    const std::string &name = a[0];
+    if (m_board.scenario.get("tool." + name).empty())
+        return error("unknown tool '" + name + "'");
+    std::vector<std::string> args;
+    for (size_t i = 1; i < a.size(); ++i)
+        args.push_back(ControlConnection::decodeArg(a[i]));
+    auto is = [&args](const char *arg) {
+        return args.size() == 1 && args[0] == arg;
+    };
+    if (name == "usbswitch" && (is("-i") || is("-f"))) {
+        m_board.media.setSwitched(is("-i"));
+        return ok;
+    }
+    if (name == "iocboot" && (is("-i") || is("-f"))) {
+        m_board.media.setBooted(is("-i"));
+        return ok;
+    }
+    if (name == "flash" && args.size() == 2 && args[0] == "-o" && args[1] == "rdid")
+        return okWith(m_board.scenario.get("flash"));
+    return error("usage");
+}
+
+int ControlDispatch::encoderPosition() const
+{
+    return m_board.evdev.device(encoderNode)->absinfo[ABS_X].value;
+}
+
+std::string ControlDispatch::stateJson() const
+{
+    const EvdevFs &evdev = m_board.evdev;
+    std::string out = "{\"position\": " + std::to_string(encoderPosition()) +
+                      ", \"pending\": " + std::to_string(evdev.pendingRecords(encoderNode)) +
+                      ", \"readers\": " + std::to_string(evdev.readerCount(encoderNode)) +
+                      ", \"gone\": " + boolText(evdev.isGone(encoderNode)) +
+                      ", \"ioctlFails\": " + boolText(evdev.ioctlFails(encoderNode)) +
+                      ", \"evdevRecordSize\": " + std::to_string(evdev.recordSize()) +
+                      ", \"gpio\": {";
+    bool first = true;
+    for (int i = 0; i < GpioFs::lineCount; ++i) {
+        const GpioFs::Line &l = m_board.gpio.line(i);
+        if (!l.exported)
+            continue;
+        out += std::string(first ? "" : ", ") + "\"" + std::to_string(i) +
+               "\": {\"direction\": \"" + (l.output ? "out" : "in") + "\", \"value\": \"" +
+               (l.high ? "1" : "0") + "\"}";
+        first = false;
+    }
+    out += "}, \"scenario\": {";
+    first = true;
+    for (const auto &kv : m_board.scenario.values()) {
+        out += std::string(first ? "" : ", ") + "\"" + kv.first + "\": \"" + kv.second + "\"";
+        first = false;
+    }
+    const UsbMedia &media = m_board.media;
+    out += std::string("}, \"usb\": {\"switched\": ") + boolText(media.isSwitched()) +
+           ", \"booted\": " + boolText(media.isBooted()) +
+           ", \"mounted\": " + boolText(media.isMounted()) +
+           "}, \"transcriptCount\": " + std::to_string(m_board.transcript.lines().size()) + "}";
+    return out;
+}
