@@ -244,7 +244,7 @@ private slots:
         QVERIFY(tool.waitForStarted());
         // Once the tool has called the board it runs its own code, past any exec.
         const auto called = [this] {
-            const QVector<QJsonObject> rows = m_board.transcript();
+            const QVector<QJsonObject> rows = m_board.transcript().value_or(QVector<QJsonObject>());
             return std::any_of(rows.cbegin(), rows.cend(),
                                [](const QJsonObject &row) { return row["op"] == "exec"; });
         };
