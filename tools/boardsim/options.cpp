@@ -40,10 +40,13 @@ std::string Options::usage()
            "                         ioc-delay-ms=N, flash=good|case|banner|empty|pieces|\n"
            "                         silent|missing, tool.usbswitch|tool.iocboot|tool.flash=\n"
            "                         ok|slow|hang|missing|fail, tool-delay-ms=N\n"
-           "  --transcript FILE      also write the transcript (JSON lines) to FILE\n"
+           "  --transcript FILE      also write every transcript entry (JSON lines) to FILE;\n"
+           "                         memory holds only the newest 4 MiB of them\n"
            "\n"
+           "COMMAND runs in its own PID namespace: nothing it starts outlives boardsim.\n"
            "Exits with COMMAND's status (128+N when killed by signal N), 77 when this\n"
-           "machine cannot host the simulation, 2 on usage errors.\n";
+           "machine cannot host the simulation, 2 on usage errors, 74 when FILE could\n"
+           "not be written (the board stops then).\n";
 }
 
 bool Options::parse(int argc, char **argv, std::string *error)

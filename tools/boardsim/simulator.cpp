@@ -47,14 +47,14 @@ int Simulator::run()
                      error.c_str());
         return 2;
     }
-    if (!setUp(&error) || !m_command.start(m_options.command, m_options.noPidfd, &error)) {
+    if (!setUp(&error) || !startCommand(&error)) {
         std::fprintf(stderr, "boardsim: %s\n", error.c_str());
         tearDown();
         return cannotRun;
     }
     loop();
     tearDown();
-    return m_command.exitStatus();
+    return m_stopStatus ? *m_stopStatus : m_command.exitStatus();
 }
 
 bool Simulator::setUp(std::string *error)
@@ -128,6 +128,16 @@ bool Simulator::mountEvdev(std::string *error)
     return true;
 }
 
+bool Simulator::startCommand(std::string *error)
+{
+    m_grab.prepare();
+    if (!m_command.start(
+            m_options.command, m_options.noPidfd, [this] { m_grab.installInChild(); }, error))
+        return false;
+    m_grab.takeListener(inputDir);
+    return true;
+}
+
 int Simulator::pollTimeoutMs() const
 {
     using namespace std::chrono;
@@ -137,6 +147,7 @@ int Simulator::pollTimeoutMs() const
         next = std::min(next, m_media->deadline());
     if (auto wait = m_dispatch->nextDeadline())
         next = std::min(next, *wait);
+    next = std::min(next, m_control.nextDeadline());
     auto ms = duration_cast<milliseconds>(next - now).count();
     // Round up so that the deadline has passed when poll returns.
     return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600LL * 1000)));
@@ -153,11 +164,19 @@ void Simulator::loop()
             fds.push_back({gpioFd, POLLIN, 0});
         if (evdevFd >= 0)
             fds.push_back({evdevFd, POLLIN, 0});
-        for (int fd : m_control.fds())
-            fds.push_back({fd, POLLIN, 0});
+        if (m_grab.fd() >= 0)
+            fds.push_back({m_grab.fd(), POLLIN, 0});
+        const size_t controlFrom = fds.size();
+        for (const pollfd &p : m_control.pollFds())
+            fds.push_back(p);
         int n = poll(fds.data(), fds.size(), pollTimeoutMs());
         if (n < 0 && errno != EINTR)
             break;
+        for (size_t i = controlFrom; i < fds.size(); ++i) {
+            if (fds[i].revents)
+                m_control.onEvents(fds[i]);
+        }
+        fds.resize(controlFrom);
         for (const pollfd &p : fds) {
             if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -170,27 +189,37 @@ void Simulator::loop()
                 if (!m_evdev.fuse().processOne())
                     m_evdev.fuse().unmount();
                 m_evdev.afterRequest();
-            } else {
-                m_control.onReadable(p.fd);
+            } else if (p.fd == m_grab.fd()) {
+                m_grab.onReadable();
             }
         }
+        m_control.onTimer();
         if (m_media)
             m_media->onTimer();
         m_dispatch->answerWaits(false);
+        m_dispatch->serveTurns();
+        if (!m_stopStatus && !m_transcript.failure().empty()) {
+            // Whoever asked for the file relies on it holding everything: a
+            // run that cannot record stops here rather than pass unrecorded.
+            std::fprintf(stderr, "boardsim: %s; stopping the board\n",
+                         m_transcript.failure().c_str());
+            m_stopStatus = transcriptFailed;
+            m_command.terminate();
+        }
     }
 }
 
 void Simulator::tearDown()
 {
-    m_command.stop();
-    // The file systems go first: a leftover process blocked in a read of
-    // them could not even die from SIGKILL until answered.
+    // Normally the namespace has ended already. If not, its blocked reads are
+    // answered first: a process killed while it waits for the daemon's answer
+    // cannot die until it gets one.
     m_evdev.shutdown();
+    m_command.stop();
     m_gpio.fuse().unmount();
     m_evdev.fuse().unmount();
     // Closing the control socket lets a hung tool see end-of-file and exit.
     m_control.closeAll();
-    m_command.killOrphans();
     if (m_media)
         m_media->removeAll();
 }
