@@ -14,8 +14,9 @@
 # status; TERM, INT and HUP are passed on to it.
 #
 # Like systemd, it starts the program in an environment of the unit's own,
-# not the caller's: only PATH is kept, as boardsim puts the simulated board
-# tools first on it, and the sanitizers' options of a test build.
+# not the caller's. Kept are only what the simulated board itself needs: PATH,
+# where boardsim puts its board tools first, and BOARDSIM_CONTROL, through
+# which those tools reach it; and the sanitizers' options of a test build.
 set -euo pipefail
 
 if [ $# -ne 4 ]; then
@@ -25,7 +26,7 @@ fi
 unit=$1 environment_file=$2 program=$3 port=$4
 
 declare -A environment=([PATH]=$PATH)
-for key in ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
+for key in BOARDSIM_CONTROL ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS; do
     [ -z "${!key:-}" ] || environment[$key]=${!key}
 done
 
@@ -65,7 +66,9 @@ while IFS= read -r assignment; do
     environment[${assignment%%=*}]=${assignment#*=}
 done < <(unit_values Environment)
 
-# linuxfb:fb=/dev/fb0:size=800x480 -> vnc:size=800x480:port=N
+# linuxfb:fb=/dev/fb0:size=800x480:mmsize=211x127
+#   -> vnc:size=800x480:mmsize=211x127:port=N
+# The screen's geometry stays; what names the device goes.
 platform=${environment[QT_QPA_PLATFORM]:-}
 case $platform in
 linuxfb*) ;;
@@ -74,8 +77,8 @@ linuxfb*) ;;
     exit 2
     ;;
 esac
-size=$(grep -o 'size=[0-9]*x[0-9]*' <<<"$platform")
-environment[QT_QPA_PLATFORM]="vnc:$size:port=$port"
+screen=$(grep -oE '(^|:)(mm)?size=[0-9]+x[0-9]+' <<<"$platform" | tr -d ':' | paste -sd:)
+environment[QT_QPA_PLATFORM]="vnc:$screen:port=$port"
 assignments=()
 for key in "${!environment[@]}"; do
     assignments+=("$key=${environment[$key]}")

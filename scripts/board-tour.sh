@@ -11,8 +11,8 @@
 # F8 opens the keyboard test, all 31 panel keys are pressed once, clear + 1
 # returns home, F9 then F1 lights the danger lamp, F10 then F1 reads the
 # FPGA's identification. Screenshots come from the framebuffer (vncsnapshot)
-# into OUTDIR, with the program's debug log (checkmode.log) and a report of
-# what was seen (report.txt). Exits non-zero when a step did not happen.
+# into OUTDIR, with the program's debug log (checkmode.log), the board's
+# transcript (transcript.jsonl) and a report of what was seen (report.txt). Exits non-zero when a step did not happen.
 set -euo pipefail
 checkmode=$1 unit=$2 environment_file=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
@@ -33,6 +33,7 @@ trap 'kill -TERM $app 2>/dev/null || true; wait $app 2>/dev/null || true' EXIT
 
 fail() {
     echo "board-tour: $*" >&2
+    "$ctl" transcript >"$out/transcript.jsonl" || true
     exit 1
 }
 shot() { vncsnapshot -quiet -quality 95 "localhost:$display" "$out/$1.jpg" >/dev/null 2>&1; }
@@ -55,6 +56,13 @@ until_true() {
     done
 }
 shot_shows_bar() { shot "$1" && bar_shown "$1"; }
+light() { [ "$(pixel "$1" "$2" "$3" | cut -d, -f1)" -gt 200 ]; }
+# Told apart by two points: the middle left, white on the home page (its
+# text box) and the IOC/FPGA page (its result panel), black on the lamp page;
+# and the top right, where the lamp page and the IOC/FPGA page have their
+# first button and the home page is black.
+shot_shows_lamp_page() { shot "$1" && bar_shown "$1" && ! light "$1" 300 250; }
+shot_shows_ioc_page() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && light "$1" 720 120; }
 shot_hides_bar() { shot "$1" && ! bar_shown "$1"; }
 tap() { "$ctl" key tap "$1" >/dev/null; }
 counted() { grep -c '^progBar 1$' "$log" || true; }
@@ -75,20 +83,20 @@ tap 1
 until_true 5 shot_shows_bar 04-home-again || fail "clear + 1 did not return home"
 
 tap F9
-until_true 5 shot_shows_bar 05-lamp-buzzer || fail "F9 hid the soft-key bar"
-sleep 0.3 # the soft key clicks its button about 100 ms later
+until_true 5 shot_shows_lamp_page 05-lamp-buzzer || fail "F9 did not open the lamp and buzzer page"
 tap F1
 lamp_on() { [ "$("$ctl" gpio 132)" = "out 1" ]; }
 until_true 5 lamp_on || fail "F1 on the lamp page did not drive line 132 high"
 
 tap F10
-sleep 0.3
+until_true 5 shot_shows_ioc_page 06-ioc-fpga || fail "F10 did not open the IOC and FPGA page"
 tap F1
 fpga_read() { grep -q '^fpga Identification: "Identification: 0xc22015"$' "$log"; }
 until_true 10 fpga_read || fail "F10 then F1 did not read the FPGA's identification"
 sleep 0.3
-shot 06-fpga-verdict
+shot 07-fpga-verdict
 
+"$ctl" transcript >"$out/transcript.jsonl"
 {
     echo "The check mode as the board runs it, keys from the simulated keypad"
     echo "  keys counted: $keys_counted of ${#panel_keys[@]}"

@@ -5,6 +5,8 @@
 #                               that scripts/armhf-check.sh installs)
 # Each is a release build of its own, installed under /usr, without tests.
 set -euo pipefail
+# The file lists are in this order.
+export LC_ALL=C
 cd "$(dirname "$0")/.."
 root=$PWD
 target=${1:-native}
@@ -19,6 +21,8 @@ native)
 armhf)
     build=$root/build/package-armhf
     configure=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/armhf-toolchain.cmake")
+    # dpkg-shlibdeps looks for the libraries of this architecture.
+    export DEB_HOST_ARCH=armhf
     ;;
 *)
     echo "usage: scripts/package.sh [armhf]" >&2
@@ -26,7 +30,13 @@ armhf)
     ;;
 esac
 
+# Debian's hardening flags, as a package built by debhelper gets them
+# (fortified functions, stack protector, full RELRO with immediate binding).
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_C_FLAGS="$(flags CPPFLAGS) $(flags CFLAGS)" \
+    -DCMAKE_CXX_FLAGS="$(flags CPPFLAGS) $(flags CXXFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" \
     -DCHECKMODE_BUILD_TESTS=OFF -DCHECKMODE_BUILD_BENCH=OFF "${configure[@]}" >/dev/null
 cmake --build "$build" -j "${JOBS:-$(nproc)}"
 mkdir -p "$out"

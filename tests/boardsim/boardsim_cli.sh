@@ -60,7 +60,10 @@ control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/cla
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
 position wraps as the kernel's s32@--position 2147483646@boardsim-ctl turn 3; boardsim-ctl position; boardsim-ctl turn -3; boardsim-ctl position@0@-2147483647 2147483646@
 control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
-control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@18@
+control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@19@
+control taps keypad keys@@(sleep 0.3; boardsim-ctl key tap F8) & dd if=/dev/input/event1 bs=96 count=1 iflag=fullblock 2>/dev/null | od -An -tu2 -w24 | awk '{print $9, $10, $11}'@0@1 66 1 0 0 0 1 66 0 0 0 0@
+evtest sees the keypad's 32 keys@@timeout 1 evtest /dev/input/event1 2>&1 | grep -c '^    Event code'@0@32@
+control refuses keys the panel lacks@@boardsim-ctl key tap F11; echo $?; boardsim-ctl key hold F1; echo $?@0@1 1@the panel has no key 'F11'
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
 transcript has every call@@printf 18 >/sys/class/gpio/export; iocboot -f >/dev/null; boardsim-ctl transcript | sed "s/\"t\": [0-9.]*, \"pid\": $$/sh/; s/\"t\": [0-9.]*, \"pid\": [0-9]*/child/"@0@{sh, "op": "open", "path": "/sys/class/gpio/export", "flags": "O_WRONLY|O_TRUNC", "result": 0} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {sh, "op": "write", "path": "/sys/class/gpio/export", "bytes": "18", "result": 2} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {child, "op": "exec", "path": "iocboot", "args": ["-f"]}@
 bad tool arguments@@for c in 'flash rdid' 'flash -o erase' usbswitch 'iocboot -i -f'; do $c; echo $?; done@0@2 2 2 2@
@@ -79,7 +82,7 @@ tool hangs@--set tool.iocboot=hang@timeout 0.5 iocboot -i; echo $?; boardsim-ctl
 no export file@--no-gpio-export@ls /sys/class/gpio@0@gpio128 gpio129 unexport@
 no gpio@--no-gpio@ls -A /sys/class/gpio && echo empty@0@empty@
 refused lines@--refuse-export 18,49@printf 18 >/sys/class/gpio/export || /bin/echo 49 >/sys/class/gpio/export || echo 29 >/sys/class/gpio/export && ls /sys/class/gpio@0@export gpio128 gpio129 gpio29 unexport@Invalid argument
-no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@gone@
+no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@event1 gone@
 ioctl fails@--evdev-ioctl-fails@boardsim-ctl state | grep -o '"ioctlFails": true'@0@"ioctlFails": true@
 no run/media@--no-run-media@test ! -e /run/media && test -x /run/boardsim/bin/flash && echo ok@0@ok@
 no pidfd@--no-pidfd@kill -0 -1 2>/dev/null; echo $?; python3 -c 'import os; os.waitid(3, 99, os.WEXITED)'@1@1@Invalid argument

@@ -19,8 +19,7 @@ unit_dir=$(dirname "$unit")
 cp -an /lib/systemd/system/. "$unit_dir/"
 
 failed=0
-findings=$(systemd-analyze verify --root="$root" "$unit" 2>&1)
-if [ $? -ne 0 ] || [ -n "$findings" ]; then
+if ! findings=$(systemd-analyze verify --root="$root" "$unit" 2>&1) || [ -n "$findings" ]; then
     echo "FAIL: systemd-analyze verify: $findings"
     failed=1
 fi

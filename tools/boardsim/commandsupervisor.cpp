@@ -46,9 +46,10 @@ bool CommandSupervisor::prepare(std::string *error)
 }
 
 bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPidfd,
-                              std::string *error)
+                              const std::function<void()> &inChild, std::string *error)
 {
     std::vector<char *> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string &a : command)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
@@ -65,7 +66,7 @@ bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPi
     m_child = pid_t(syscall(SYS_clone, CLONE_NEWPID | SIGCHLD, nullptr, nullptr, nullptr, nullptr));
     if (m_child == 0) {
         close(alive[1]);
-        runNamespaceInit(alive[0], std::move(argv), noPidfd);
+        runNamespaceInit(alive[0], std::move(argv), noPidfd, inChild);
     }
     close(alive[0]);
     m_parentAlive = alive[1];

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -23,7 +24,10 @@ public:
     int signalFd() const { return m_signalFd; }
     // Starts the namespace's init, which runs `command` with the signal mask
     // cleared; `noPidfd` installs the filter of nopidfd.h in it first.
-    bool start(const std::vector<std::string> &command, bool noPidfd, std::string *error);
+    // `inChild` runs in the init before the command is forked (system calls
+    // only); a seccomp filter it installs holds for the command.
+    bool start(const std::vector<std::string> &command, bool noPidfd,
+               const std::function<void()> &inChild, std::string *error);
     void onSignals();
     bool isDone() const { return m_done; }
     // The command's exit status, 128+N when signal N killed it.

@@ -4,7 +4,9 @@
 #include "controlserver.h"
 #include "evdevfs.h"
 #include "gpiofs.h"
+#include "keypaddevice.h"
 #include "options.h"
+#include "panelkeys.h"
 #include "scenario.h"
 #include "toolbox.h"
 #include "transcript.h"
@@ -86,6 +88,7 @@ const ControlDispatch::Binding ControlDispatch::bindings[controlCommandCount] = 
     {C::TranscriptCount, &ControlDispatch::transcriptCount},
     {C::ClearTranscript, &ControlDispatch::clearTranscript},
     {C::WaitTranscript, &ControlDispatch::waitTranscript},
+    {C::Key, &ControlDispatch::key},
     {C::Exec, &ControlDispatch::exec},
     {C::Act, &ControlDispatch::act},
 };
@@ -222,6 +225,26 @@ ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
     if (!parseOnOff(a[0], &gone))
         return usage(C::Gone);
     m_board.evdev.setGone(encoderNode, gone);
+    return ok;
+}
+
+// As the keypad's driver reports a key: its new state, then the end of the
+// packet. The input core drops a press of a key that is down already.
+ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
+{
+    const bool press = a[0] == "press" || a[0] == "tap";
+    const bool release = a[0] == "release" || a[0] == "tap";
+    if (!press && !release)
+        return usage(C::Key);
+    const PanelKey *key = findPanelKey(a[1]);
+    if (!key)
+        return error("the panel has no key '" + a[1] + "'");
+    for (int value : {1, 0}) {
+        if (value ? press : release) {
+            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->code), value);
+            m_board.evdev.report(keypadNode, EV_SYN, SYN_REPORT, 0);
+        }
+    }
     return ok;
 }
 

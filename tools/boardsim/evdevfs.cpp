@@ -105,7 +105,7 @@ EvdevFs::~EvdevFs()
 
 void EvdevFs::addDevice(const EvdevDevice &device)
 {
-    m_nodes.push_back(Node{device, {}, false, false});
+    m_nodes.push_back(Node{device, {}, 0, false, false});
 }
 
 bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
@@ -191,15 +191,33 @@ bool EvdevFs::inject(const std::string &name, unsigned type, unsigned code, int 
     return true;
 }
 
-// evdev_events(): every open file gets the packet, stamped with the same moment.
+// evdev_events(): every open file gets the packet, stamped with the same
+// moment, or only the one that grabbed the device.
 void EvdevFs::passToReaders(size_t node, const std::vector<EvdevEvent> &values)
 {
     const EvdevTimes times = EvdevTimes::now();
+    const uint64_t grab = m_nodes[node].grab;
     for (auto &entry : m_readers) {
         Reader &reader = entry.second;
-        if (reader.node == node && !reader.dead && reader.client.passValues(values, times))
+        if (reader.node == node && !reader.dead && (!grab || grab == entry.first) &&
+            reader.client.passValues(values, times))
             wake(reader);
     }
+}
+
+int EvdevFs::grab(uint64_t reader, bool on)
+{
+    Node &node = m_nodes[m_readers.at(reader).node];
+    if (on) {
+        if (node.grab)
+            return -EBUSY;
+        node.grab = reader;
+    } else {
+        if (node.grab != reader)
+            return -EINVAL;
+        node.grab = 0;
+    }
+    return 0;
 }
 
 int EvdevFs::pendingRecords(const std::string &name) const
@@ -251,6 +269,7 @@ void EvdevFs::setGone(const std::string &name, bool gone)
         return;
     node->gone = gone;
     node->values.clear();
+    node->grab = 0;
     if (!gone)
         return;
     for (auto &entry : m_readers) {
@@ -560,6 +579,7 @@ void EvdevFs::opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
     if (it != fs->m_readers.end()) {
+        fs->grab(it->first, false); // evdev_release() ungrabs
         for (const PendingRead &read : it->second.reads)
             fuse_reply_err(read.req, EBADF);
         if (it->second.pollHandle)
@@ -586,7 +606,11 @@ void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse
         answer.result = -ENODEV;
     else if (node.ioctlFails)
         answer.result = -ENOTTY;
-    else
+    else if (cmd == EVIOCGRAB && inBufSize >= sizeof(int)) {
+        int on = 0;
+        std::memcpy(&on, inBuf, sizeof(on));
+        answer.result = fs->grab(it->first, on != 0);
+    } else
         answer =
             evdevIoctl(node.device, reader.client, cmd,
                        std::string(static_cast<const char *>(inBuf), inBufSize), fs->m_compat32);

@@ -74,12 +74,14 @@ void mountOwnProc()
 
 } // namespace
 
-void runNamespaceInit(int parentAlive, std::vector<char *> argv, bool noPidfd)
+void runNamespaceInit(int parentAlive, std::vector<char *> argv, bool noPidfd,
+                      const std::function<void()> &inChild)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     pollfd p{parentAlive, POLLIN, 0};
     if (poll(&p, 1, 0) != 0) // boardsim died before the line above took effect
         _exit(127);
+    inChild();
     closeBoardsimDescriptors(parentAlive);
     mountOwnProc();
 

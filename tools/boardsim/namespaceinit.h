@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 // The first process of the command's PID namespace, between boardsim and the
@@ -13,5 +14,8 @@
 //
 // `parentAlive` is the read end of a pipe whose write end only boardsim
 // holds: end-of-file on it means boardsim is already gone. `noPidfd` installs
-// the filter of nopidfd.h in the command.
-[[noreturn]] void runNamespaceInit(int parentAlive, std::vector<char *> argv, bool noPidfd);
+// the filter of nopidfd.h in the command. `inChild` runs first, with
+// boardsim's descriptors still open (system calls only); seccomp filters it
+// installs hold for the command, which inherits them.
+[[noreturn]] void runNamespaceInit(int parentAlive, std::vector<char *> argv, bool noPidfd,
+                                   const std::function<void()> &inChild);

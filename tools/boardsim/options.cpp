@@ -21,9 +21,9 @@ std::string Options::usage()
 {
     return "usage: boardsim [OPTION...] -- COMMAND [ARG...]\n"
            "Runs COMMAND on a simulated board: sysfs GPIO at /sys/class/gpio, the rotary\n"
-           "encoder at /dev/input/event0, the IOC's disk under /run/media and fake\n"
-           "usbswitch, iocboot and flash tools first on PATH. The control socket is in\n"
-           "$BOARDSIM_CONTROL (see boardsim-ctl).\n"
+           "encoder at /dev/input/event0, the front-panel keypad at /dev/input/event1,\n"
+           "the IOC's disk under /run/media and fake usbswitch, iocboot and flash tools\n"
+           "first on PATH. The control socket is in $BOARDSIM_CONTROL (see boardsim-ctl).\n"
            "\n"
            "  --no-gpio              /sys/class/gpio is an empty directory\n"
            "  --no-gpio-export       /sys/class/gpio/export is missing\n"

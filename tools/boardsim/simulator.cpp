@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "keypaddevice.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -45,7 +47,7 @@ int Simulator::run()
                      error.c_str());
         return 2;
     }
-    if (!setUp(&error) || !m_command.start(m_options.command, m_options.noPidfd, &error)) {
+    if (!setUp(&error) || !startCommand(&error)) {
         std::fprintf(stderr, "boardsim: %s\n", error.c_str());
         tearDown();
         return cannotRun;
@@ -114,6 +116,7 @@ bool Simulator::mountEvdev(std::string *error)
     if (!m_namespace.ensureDirectory(inputDir, error))
         return false;
     m_evdev.addDevice(rotaryEncoderDevice(m_options.initialPosition));
+    m_evdev.addDevice(keypadDevice());
     m_evdev.setGone(encoderNode, m_options.noEvdev);
     m_evdev.setIoctlFails(encoderNode, m_options.evdevIoctlFails);
     m_evdev.setCompat32(m_options.compat32Evdev);
@@ -122,6 +125,16 @@ bool Simulator::mountEvdev(std::string *error)
         *error = std::string("cannot mount FUSE at ") + inputDir + ": " + why;
         return false;
     }
+    return true;
+}
+
+bool Simulator::startCommand(std::string *error)
+{
+    m_grab.prepare();
+    if (!m_command.start(
+            m_options.command, m_options.noPidfd, [this] { m_grab.installInChild(); }, error))
+        return false;
+    m_grab.takeListener(inputDir);
     return true;
 }
 
@@ -151,6 +164,8 @@ void Simulator::loop()
             fds.push_back({gpioFd, POLLIN, 0});
         if (evdevFd >= 0)
             fds.push_back({evdevFd, POLLIN, 0});
+        if (m_grab.fd() >= 0)
+            fds.push_back({m_grab.fd(), POLLIN, 0});
         const size_t controlFrom = fds.size();
         for (const pollfd &p : m_control.pollFds())
             fds.push_back(p);
@@ -174,6 +189,8 @@ void Simulator::loop()
                 if (!m_evdev.fuse().processOne())
                     m_evdev.fuse().unmount();
                 m_evdev.afterRequest();
+            } else if (p.fd == m_grab.fd()) {
+                m_grab.onReadable();
             }
         }
         m_control.onTimer();

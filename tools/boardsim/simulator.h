@@ -5,6 +5,7 @@
 #include "controlserver.h"
 #include "evdevfs.h"
 #include "gpiofs.h"
+#include "grabrelay.h"
 #include "namespacesetup.h"
 #include "options.h"
 #include "scenario.h"
@@ -35,6 +36,7 @@ private:
     bool setUp(std::string *error);
     bool mountGpio(std::string *error);
     bool mountEvdev(std::string *error);
+    bool startCommand(std::string *error);
     void loop();
     void tearDown();
     int pollTimeoutMs() const;
@@ -47,6 +49,7 @@ private:
     EvdevFs m_evdev;
     ControlServer m_control;
     CommandSupervisor m_command;
+    GrabRelay m_grab;
     std::unique_ptr<ToolBox> m_tools;
     std::unique_ptr<UsbMedia> m_media;
     std::unique_ptr<ControlDispatch> m_dispatch;

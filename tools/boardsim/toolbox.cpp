@@ -54,8 +54,12 @@ bool ToolBox::create(std::string *error)
     // Scripts run on the board reach the control socket through boardsim-ctl,
     // which lies beside boardsim both in the build tree and installed.
     std::string ctl = ownDirectory() + "boardsim-ctl";
-    if (access(ctl.c_str(), X_OK) == 0)
-        symlink(ctl.c_str(), (m_binDir + "/boardsim-ctl").c_str());
+    const std::string link = m_binDir + "/boardsim-ctl";
+    if (access(ctl.c_str(), X_OK) == 0 && symlink(ctl.c_str(), link.c_str()) != 0 &&
+        errno != EEXIST) {
+        *error = "cannot link " + link + ": " + std::strerror(errno);
+        return false;
+    }
     return true;
 }
 

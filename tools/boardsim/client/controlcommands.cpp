@@ -28,6 +28,8 @@ constexpr ControlCommandSpec entries[] = {
     {C::ClearTranscript, "clear-transcript", 0, 0, "", "empty the transcript", false, false},
     {C::WaitTranscript, "wait-transcript", 2, 2, "KNOWN_COUNT TIMEOUT_MS",
      "the count, once it differs from KNOWN_COUNT or at the time-out", false, true},
+    {C::Key, "key", 2, 2, "press|release|tap NAME",
+     "a panel key on event1 (F1, 0, ., Left, Enter, Home, Stop, clear...)", false, false},
     {C::Exec, "exec", 2, anyArgs, "PID NAME [ARG...]", nullptr, false, false},
     {C::Act, "act", 1, anyArgs, "NAME [ARG...]", nullptr, false, false},
 };
