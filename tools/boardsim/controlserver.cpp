@@ -1,5 +1,6 @@
 #include "controlserver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,7 +12,7 @@
 namespace {
 
 // One read per readiness: a flooding client gets no more of the loop than others.
-constexpr size_t readChunk = 16 * 1024;
+constexpr size_t readChunk = size_t{16} * 1024;
 constexpr size_t excerptBytes = 40;
 const char tooManyClients[] = "error too many clients\n";
 
@@ -182,8 +183,8 @@ void ControlServer::processLines(int fd)
         // Only bytes not yet searched are searched: a long line arriving in
         // many reads costs linear time, not quadratic.
         const size_t from = c.inStart + c.scanned;
-        const void *hit = std::memchr(c.in.data() + from, '\n', c.in.size() - from);
-        if (!hit) {
+        const auto hit = std::find(c.in.begin() + long(from), c.in.end(), '\n');
+        if (hit == c.in.end()) {
             c.scanned = c.in.size() - c.inStart;
             if (c.scanned > maxLineBytes)
                 reject(fd, c, "error request line too long");
@@ -193,7 +194,7 @@ void ControlServer::processLines(int fd)
             }
             return;
         }
-        const size_t nl = size_t(static_cast<const char *>(hit) - c.in.data());
+        const size_t nl = size_t(hit - c.in.begin());
         if (nl - c.inStart > maxLineBytes) {
             reject(fd, c, "error request line too long");
             return;

@@ -21,10 +21,10 @@ class ControlServer
 {
 public:
     // Longer than any real request (a tool's arguments); shorter than harm.
-    static constexpr size_t maxLineBytes = 64 * 1024;
+    static constexpr size_t maxLineBytes = size_t{64} * 1024;
     // Replies a client has not read yet. A single reply is always queued on an
     // empty queue, so the transcript reply can be larger.
-    static constexpr size_t maxQueuedBytes = 1024 * 1024;
+    static constexpr size_t maxQueuedBytes = size_t{1024} * 1024;
     // Requests of one client served per loop iteration: a 16 KiB read of
     // pipelined requests must not hold up the rest of the board.
     static constexpr int linesPerTurn = 16;
