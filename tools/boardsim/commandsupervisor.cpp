@@ -84,6 +84,7 @@ bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPi
                               std::string *error)
 {
     std::vector<char *> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string &a : command)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);

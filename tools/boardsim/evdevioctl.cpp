@@ -123,7 +123,6 @@ EvdevIoctlAnswer evdevIoctl(EvdevDevice &device, EvdevClient &client, unsigned c
     case EVIOCSKEYCODE:
     case EVIOCGKEYCODE_V2:
     case EVIOCSKEYCODE_V2:
-        return failure(EINVAL);
     // Event masks point at a second user buffer, which FUSE cannot reach.
     case EVIOCGMASK:
     case EVIOCSMASK:
