@@ -51,6 +51,22 @@ function(_checkmode_boardsim_command out)
     endif()
 endfunction()
 
+# checkmode_left_out(<ctest name> <reason>)
+# Registers a test this build cannot run as a disabled one, so that CTest
+# names it ("Not Run (Disabled)") and its label says why.
+function(checkmode_left_out name reason)
+    add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "${name}: ${reason}")
+    set_tests_properties(${name} PROPERTIES DISABLED TRUE LABELS "${reason}")
+    message(STATUS "Left out of the suite: ${name} (${reason})")
+endfunction()
+
+# Why a test that needs boardsim itself (not only a board to run on) is left out.
+if(CMAKE_CROSSCOMPILING)
+    set(_checkmode_no_boardsim "host-only:boardsim-and-its-tools-are-not-cross-built")
+else()
+    set(_checkmode_no_boardsim "needs-boardsim:CHECKMODE_BUILD_BOARDSIM=OFF")
+endif()
+
 # checkmode_add_boardsim_test(NAME <ctest name> TARGET <test executable>
 #                             [BOARDSIM_ARGS <boardsim options>...] [ARGS <test args>...])
 # Adds one more run of an existing test executable under the simulated board.
@@ -58,7 +74,7 @@ function(checkmode_add_boardsim_test)
     cmake_parse_arguments(T "" "NAME;TARGET;TIMEOUT" "BOARDSIM_ARGS;ARGS" ${ARGN})
     _checkmode_boardsim_command(sim)
     if(NOT sim)
-        message(STATUS "No boardsim: ${T_NAME} is not part of this build's suite")
+        checkmode_left_out(${T_NAME} ${_checkmode_no_boardsim})
         return()
     endif()
     add_test(NAME ${T_NAME}
@@ -80,6 +96,12 @@ endfunction()
 # Builds a Qt Test executable <name> and registers it with CTest.
 function(checkmode_add_test)
     cmake_parse_arguments(T "UNDER_BOARDSIM" "NAME;TIMEOUT" "SOURCES;LIBRARIES;BOARDSIM_ARGS;ARGS" ${ARGN})
+    _checkmode_boardsim_command(sim)
+    if(T_UNDER_BOARDSIM AND NOT sim)
+        # Not even built: it links the board's client library, which is left out too.
+        checkmode_left_out(${T_NAME} ${_checkmode_no_boardsim})
+        return()
+    endif()
     add_executable(${T_NAME} ${T_SOURCES})
     target_link_libraries(${T_NAME} PRIVATE Qt5::Test ${T_LIBRARIES})
     if(NOT T_TIMEOUT)

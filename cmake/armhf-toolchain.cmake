@@ -35,3 +35,6 @@ set(ENV{PKG_CONFIG_PATH} "")
 # it loads. Pointing -L at /usr/arm-linux-gnueabihf mixes the cross C
 # library's loader with the armhf libc6 and Qt Test dies at its first thread.
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-arm)
+
+# The board's Debian architecture, for the checkmode package CPack makes.
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)

@@ -17,6 +17,9 @@
 #    because the ARM tests link it.
 # 3. Configures and builds the `armhf` preset in build/armhf, checks that
 #    `checkmode` is an ARM EABI5 program and runs the suite through qemu-arm.
+# 4. Builds the board's package, out/packages/checkmode_VERSION_armhf.deb
+#    (scripts/package.sh armhf), and checks that it is one for armhf that
+#    holds an ARM EABI5 program.
 #
 # Exit status: 0 when the suite passed (or the check was skipped as above),
 # non-zero for a refused install plan, a build failure or a failing test.
@@ -224,3 +227,18 @@ say "times: install ${install_seconds} s, armhf build ${build_seconds} s," \
 [ "$suite_status" -eq 0 ] || fail "the test suite failed under qemu-arm"
 [ "$skipped" -eq 0 ] || fail "$skipped board tests were skipped: boardsim could not run here (see their output)"
 say "the suite passed under qemu-arm"
+
+started=$(now)
+rm -f "$root"/out/packages/checkmode_*_armhf.deb
+JOBS=$jobs bash "$root/scripts/package.sh" armhf || fail "packaging checkmode for armhf"
+deb=$(find "$root/out/packages" -name 'checkmode_*_armhf.deb' -print -quit)
+[ -n "$deb" ] || fail "scripts/package.sh armhf made no checkmode_*_armhf.deb"
+architecture=$(dpkg-deb -f "$deb" Architecture)
+[ "$architecture" = armhf ] || fail "$deb is a package for $architecture"
+description=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/checkmode | file -b -)
+case $description in
+*ARM*EABI5*) ;;
+*) fail "the packaged checkmode is not an ARM EABI5 program: $description" ;;
+esac
+say "package: $deb (armhf, $(dpkg-deb -f "$deb" Depends | tr -d '\n'))," \
+    "made in $(($(now) - started)) s"

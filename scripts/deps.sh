@@ -12,6 +12,10 @@ packages=(
     python3 tesseract-ocr tesseract-ocr-eng
     # scripts/lint.sh and the memory checks
     clang-format clang-tidy cppcheck shellcheck valgrind
+    # packaging, the board's unit and its screenshots
+    dpkg-dev lintian systemd vncsnapshot
+    # real evdev clients that judge the simulated input nodes
+    evemu-tools evtest
 )
 
 missing=()

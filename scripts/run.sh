@@ -6,6 +6,12 @@
 # Without one (a server, CI): a guided tour under Xvfb presses the keys through
 # the four checks, saves a screenshot of every page and state in out/tour/ and
 # prints a report of what the board saw.
+#
+# scripts/run.sh --board runs it as the board does: as checkmode.service
+# starts it, with Qt drawing on a framebuffer served over VNC and the keys
+# coming only from the simulated keypad. With a display, the simulator's panel
+# opens and a VNC viewer shows the screen (if one is installed); without one,
+# a walk through the checks saves framebuffer screenshots in out/board/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,6 +25,23 @@ checkmode=$build/app/checkmode
 boardsim=$build/tools/boardsim/boardsim
 export BOARDSIM_CTL=$build/tools/boardsim/boardsim-ctl
 export BOARDSIM_PANEL=$build/tools/boardsim/panel/boardsim-panel
+
+if [ "${1:-}" = --board ]; then
+    unit=$build/packaging/checkmode.service
+    environment_file=$root/packaging/checkmode.default
+    if [ -z "${DISPLAY:-}" ]; then
+        out=${CHECKMODE_BOARD_DIR:-$root/out/board}
+        exec "$boardsim" -- bash scripts/board-tour.sh "$checkmode" "$unit" "$environment_file" "$out"
+    fi
+    display=$(bash scripts/free-vnc-display.sh)
+    echo "The check mode's screen: VNC display localhost:$display (port $((5900 + display)))"
+    viewer=$(command -v vncviewer xtightvncviewer | head -n 1 || true)
+    if [ -n "$viewer" ]; then
+        (sleep 2 && exec "$viewer" "localhost:$display") &
+    fi
+    exec "$boardsim" -- bash scripts/on-board.sh \
+        bash scripts/as-unit.sh "$unit" "$environment_file" "$checkmode" $((5900 + display))
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
     # A root shell without a desktop session has none; Qt would complain.

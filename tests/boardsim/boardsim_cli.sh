@@ -1,8 +1,10 @@
 #!/bin/sh
 # boardsim from a shell: acceptance lines, options, fake tools, exit statuses, and the
-# host left as it was after any way of ending. usage: boardsim_cli.sh BOARDSIM
+# host left as it was after any way of ending. usage: boardsim_cli.sh BOARDSIM [CHECKMODE]
 set -u
 BOARDSIM=$1
+CHECKMODE=${2:-}
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 failures=0
@@ -15,15 +17,24 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 host_state() { grep -c boardsim /proc/mounts; ls -d /sys/class/gpio /dev/input /run/media /run/boardsim 2>&1; }
 host_state >"$WORK/host.before"
 host_unchanged() { host_state | cmp -s "$WORK/host.before" - || fail "$1: host changed: $(host_state)"; }
-# Every pid in the file (written by the command) must be gone soon after boardsim ends.
-alive() { while read -r p; do kill -0 "$p" 2>/dev/null && echo "$p"; done <"$WORK/pids"; }
+# The namespaces a session lives in (inode numbers, one a line): the command's PID and
+# mount namespaces as it wrote them to $WORK/ns, and boardsim's mount namespace.
+# Processes still in any of them, from the host's /proc. Zombies have left their mount
+# namespace already; one whose new parent does not reap it is no process of ours.
+left_in_session() {
+    stat -L -c '%i %n' /proc/[0-9]*/ns/pid /proc/[0-9]*/ns/mnt 2>/dev/null |
+        awk 'NR == FNR { want[$1]; next } $1 in want { sub("/ns/.*", "", $2); print $2 }' "$WORK/ns" - |
+        sort -u | while read -r p; do grep -qs '^State:.Z' "$p/status" || echo "$p"; done | wc -l
+}
 all_gone() {
     i=0
-    while [ -n "$(alive)" ] && [ $((i += 1)) -lt 40 ]; do sleep 0.05; done
-    [ -z "$(alive)" ] || fail "$1: $(alive) outlived boardsim"
+    while [ "$(left_in_session)" -gt 0 ] && [ $((i += 1)) -lt 20 ]; do sleep 0.05; done
+    [ "$(left_in_session)" -eq 0 ] || fail "$1: $(left_in_session) processes of the session left after 1 s"
     host_unchanged "$1"
 }
 
+# Whatever the caller's umask, the board's modes hold (the control socket's, above all).
+umask 000
 # Fields split at '@': name, boardsim options, command (sh -c; empty: boardsim gets
 # only the options), expected status, stdout (lines joined by spaces; empty: not
 # checked), a part of stderr (empty: not checked).
@@ -47,8 +58,12 @@ a native reader gets 24-byte records@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/
 blocked read gets a turn@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 bs=24 count=1 2>/dev/null | wc -c@0@24@
 control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/class/gpio/gpio54/direction; boardsim-ctl gpio 54@0@out 1@
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
+position wraps as the kernel's s32@--position 2147483646@boardsim-ctl turn 3; boardsim-ctl position; boardsim-ctl turn -3; boardsim-ctl position@0@-2147483647 2147483646@
 control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
-control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@18@
+control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@19@
+control taps keypad keys@@(sleep 0.3; boardsim-ctl key tap F8) & dd if=/dev/input/event1 bs=96 count=1 iflag=fullblock 2>/dev/null | od -An -tu2 -w24 | awk '{print $9, $10, $11}'@0@1 66 1 0 0 0 1 66 0 0 0 0@
+evtest sees the keypad's 32 keys@@timeout 1 evtest /dev/input/event1 2>&1 | grep -c '^    Event code'@0@32@
+control refuses keys the panel lacks@@boardsim-ctl key tap F11; echo $?; boardsim-ctl key hold F1; echo $?@0@1 1@the panel has no key 'F11'
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
 transcript has every call@@printf 18 >/sys/class/gpio/export; iocboot -f >/dev/null; boardsim-ctl transcript | sed "s/\"t\": [0-9.]*, \"pid\": $$/sh/; s/\"t\": [0-9.]*, \"pid\": [0-9]*/child/"@0@{sh, "op": "open", "path": "/sys/class/gpio/export", "flags": "O_WRONLY|O_TRUNC", "result": 0} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {sh, "op": "write", "path": "/sys/class/gpio/export", "bytes": "18", "result": 2} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {child, "op": "exec", "path": "iocboot", "args": ["-f"]}@
 bad tool arguments@@for c in 'flash rdid' 'flash -o erase' usbswitch 'iocboot -i -f'; do $c; echo $?; done@0@2 2 2 2@
@@ -68,10 +83,12 @@ tool hangs@--set tool.iocboot=hang@timeout 0.5 iocboot -i; echo $?; boardsim-ctl
 no export file@--no-gpio-export@ls /sys/class/gpio@0@gpio128 gpio129 unexport@
 no gpio@--no-gpio@ls -A /sys/class/gpio && echo empty@0@empty@
 refused lines@--refuse-export 18,49@printf 18 >/sys/class/gpio/export || /bin/echo 49 >/sys/class/gpio/export || echo 29 >/sys/class/gpio/export && ls /sys/class/gpio@0@export gpio128 gpio129 gpio29 unexport@Invalid argument
-no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@gone@
+no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@event1 gone@
 ioctl fails@--evdev-ioctl-fails@boardsim-ctl state | grep -o '"ioctlFails": true'@0@"ioctlFails": true@
 no run/media@--no-run-media@test ! -e /run/media && test -x /run/boardsim/bin/flash && echo ok@0@ok@
 no pidfd@--no-pidfd@kill -0 -1 2>/dev/null; echo $?; python3 -c 'import os; os.waitid(3, 99, os.WEXITED)'@1@1@Invalid argument
+modes as on the board@@stat -c %a $BOARDSIM_CONTROL; for c in 'echo 18 >/sys/class/gpio/export' 'exec 3<>/dev/input/event0'; do setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "$c" 2>&1 | grep -o 'Permission denied'; done@0@600 Permission denied Permission denied@
+transcript file unwritable@--transcript /dev/full@cat /sys/class/gpio/gpio128/value; sleep 5@74@@cannot write the transcript to /dev/full
 exit status passes through@@exit 3@3@@
 killed by SIGKILL@@kill -KILL $$@137@@
 killed by SIGTERM@@kill -TERM $$@143@@
@@ -81,17 +98,34 @@ unknown option@--frobnicate@true@2@@unknown option
 bad scenario@--set ioc=nowhere@true@2@@invalid value
 CASES
 
-# A hung tool and a reader blocked in read() that the command left behind die with the board.
-"$BOARDSIM" --set tool.iocboot=hang -- sh -c "iocboot -i & echo \$! >$WORK/pids
-    cat /dev/input/event0 >/dev/null 2>&1 & echo \$! >>$WORK/pids; sleep 0.3"
-all_gone "left-behind processes"
-
-# boardsim itself killed with SIGKILL: the command dies with it.
-"$BOARDSIM" -- sh -c "echo \$\$ > $WORK/pids.new; exec sleep 30" &
-i=0
-while [ ! -s "$WORK/pids.new" ] && [ $((i += 1)) -lt 100 ]; do sleep 0.05; done
-mv "$WORK/pids.new" "$WORK/pids" && kill -KILL $! && wait $! 2>/dev/null
-all_gone "boardsim killed"
+# Whatever ends boardsim, within a second no process of the session remains, and so no
+# mount of it. Fields split at '@': name, boardsim options, command (its namespaces are
+# recorded first), how boardsim ends (exit: the command returns; kill: SIGKILL meanwhile).
+[ -n "${CHECKMODE:-}" ] || echo "no check mode given: the board session row is left out" >&2
+mkdir -m 700 "$WORK/runtime"
+while IFS='@' read -r name options command ending; do
+    [ -n "${CHECKMODE:-}" ] || [ "${command#*CHECKMODE}" = "$command" ] || continue
+    rm -f "$WORK/ns" "$WORK/ns.new"
+    # shellcheck disable=SC2086
+    env -u DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$WORK/runtime" ROOT="$ROOT" CHECKMODE="$CHECKMODE" \
+        "$BOARDSIM" $options -- sh -c "stat -L -c %i /proc/self/ns/pid /proc/self/ns/mnt >$WORK/ns.new
+            mv $WORK/ns.new $WORK/ns; $command" >"$WORK/out" 2>&1 &
+    board=$!
+    i=0
+    while [ ! -s "$WORK/ns" ] && [ $((i += 1)) -lt 100 ]; do sleep 0.05; done
+    stat -L -c %i "/proc/$board/ns/mnt" >>"$WORK/ns"
+    if [ "$ending" = kill ]; then
+        sleep 0.5 # the session gets going: the init, the command and what it started
+        [ "$(left_in_session)" -ge 3 ] || fail "$name: the session did not start: $(cat "$WORK/out")"
+        kill -KILL $board
+    fi
+    wait $board
+    all_gone "$name"
+done <<'SESSIONS'
+left-behind processes@--set tool.iocboot=hang@iocboot -i & cat /dev/input/event0 >/dev/null 2>&1 & sleep 0.3@exit
+boardsim killed in a test@--set tool.iocboot=hang@iocboot -i & cat /dev/input/event0 >/dev/null 2>&1 & exec sleep 30@kill
+boardsim killed in the board session of scripts/run.sh@@exec bash $ROOT/scripts/on-board.sh "$CHECKMODE"@kill
+SESSIONS
 
 # Without FUSE (nobody may not open /dev/fuse here) boardsim says why and exits 77,
 # which CTest reports as a skip, never a pass.

@@ -7,6 +7,7 @@
 #include <QtWidgets>
 
 #include <fcntl.h>
+#include <linux/input.h>
 #include <unistd.h>
 
 static int writeGpio(const QByteArray &file, const QByteArray &bytes) // as the check mode: n or -1
@@ -110,6 +111,30 @@ private slots:
         ::close(reader);
         QTRY_COMPARE_WITH_TIMEOUT(shown("encoderPosition"),
                                   QString("Position: %1").arg(position + steps), 2000);
+    }
+
+    void keypadButtonsPressAndReleaseTheirKeys_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("code");
+        QTest::newRow("soft key") << "key_F8" << 66; // KEY_F8
+        QTest::newRow("clear") << "key_clear" << 14; // KEY_BACKSPACE
+        QTest::newRow("Home") << "key_Home" << 70;   // KEY_SCROLLLOCK
+    }
+    void keypadButtonsPressAndReleaseTheirKeys()
+    {
+        QFETCH(QString, button);
+        QFETCH(int, code);
+        const int reader = ::open("/dev/input/event1", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(reader >= 0);
+        QTest::mouseClick(m_panel->findChild<QPushButton *>(button), Qt::LeftButton);
+        QVector<int> records; // type, code, value of each
+        input_event event{};
+        while (::read(reader, &event, sizeof(event)) == ssize_t(sizeof(event)))
+            records << event.type << event.code << event.value;
+        ::close(reader);
+        QCOMPARE(records, (QVector<int>{EV_KEY, code, 1, EV_SYN, SYN_REPORT, 0, //
+                                        EV_KEY, code, 0, EV_SYN, SYN_REPORT, 0}));
     }
 
     void switchesFollowAndSetTheScenario_data()

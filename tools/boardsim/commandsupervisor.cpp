@@ -1,15 +1,17 @@
 #include "commandsupervisor.h"
 
-#include "nopidfd.h"
+#include "namespaceinit.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,48 +19,14 @@ namespace {
 
 const int forwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// In the forked child: write(2) only.
-void say(const char *text)
-{
-    (void)!write(2, text, std::strlen(text));
-}
-
-// Children of this process, read from /proc (the command name may hold
-// spaces and parentheses; ppid follows the last ')').
-std::vector<pid_t> childrenOf(pid_t parent)
-{
-    std::vector<pid_t> children;
-    DIR *d = opendir("/proc");
-    if (!d)
-        return children;
-    while (dirent *ent = readdir(d)) {
-        int pid = std::atoi(ent->d_name);
-        if (pid <= 0)
-            continue;
-        char path[64];
-        std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
-        FILE *f = std::fopen(path, "re");
-        if (!f)
-            continue;
-        char buf[512];
-        size_t len = std::fread(buf, 1, sizeof(buf) - 1, f);
-        std::fclose(f);
-        buf[len] = '\0';
-        const char *close = std::strrchr(buf, ')');
-        int ppid = 0;
-        if (close && std::sscanf(close + 1, " %*c %d", &ppid) == 1 && ppid == parent)
-            children.push_back(pid);
-    }
-    closedir(d);
-    return children;
-}
-
 } // namespace
 
 CommandSupervisor::~CommandSupervisor()
 {
-    if (m_signalFd >= 0)
-        close(m_signalFd);
+    for (int fd : {m_signalFd, m_parentAlive}) {
+        if (fd >= 0)
+            close(fd);
+    }
 }
 
 bool CommandSupervisor::prepare(std::string *error)
@@ -74,14 +42,11 @@ bool CommandSupervisor::prepare(std::string *error)
         *error = std::string("signalfd: ") + std::strerror(errno);
         return false;
     }
-    // Orphans of the command (a hung tool it left behind) become our children,
-    // so tear-down can end them.
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
     return true;
 }
 
 bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPidfd,
-                              std::string *error)
+                              const std::function<void()> &inChild, std::string *error)
 {
     std::vector<char *> argv;
     argv.reserve(command.size() + 1);
@@ -89,34 +54,27 @@ bool CommandSupervisor::start(const std::vector<std::string> &command, bool noPi
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
 
-    pid_t parent = getpid();
-    m_child = fork();
-    if (m_child < 0) {
-        *error = std::string("cannot fork: ") + std::strerror(errno);
+    int alive[2];
+    if (pipe2(alive, O_CLOEXEC) != 0) {
+        *error = std::string("cannot make a pipe: ") + std::strerror(errno);
         return false;
     }
-    if (m_child > 0)
-        return true;
-    // Only async-signal-safe calls until exec.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    // If boardsim dies, the command must not outlive the board it runs on.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent)
-        _exit(127);
-    if (noPidfd && !installNoPidfdFilter()) {
-        say("boardsim: --no-pidfd: cannot install the system call filter\n");
-        _exit(126);
+    // A fork whose child is the first process of a new PID namespace (see
+    // namespaceinit.h). Not unshare(CLONE_NEWPID): boardsim's own later
+    // children would land in that namespace too, and once it has ended no
+    // fork succeeds (LeakSanitizer's, at exit, among them).
+    m_child = pid_t(syscall(SYS_clone, CLONE_NEWPID | SIGCHLD, nullptr, nullptr, nullptr, nullptr));
+    if (m_child == 0) {
+        close(alive[1]);
+        runNamespaceInit(alive[0], std::move(argv), noPidfd, inChild);
     }
-    execvp(argv[0], argv.data());
-    int err = errno;
-    say("boardsim: cannot run the command: ");
-    say(argv[0]);
-    say(": ");
-    say(std::strerror(err));
-    say("\n");
-    _exit(err == ENOENT ? 127 : 126);
+    close(alive[0]);
+    m_parentAlive = alive[1];
+    if (m_child < 0) {
+        *error = std::string("cannot create a PID namespace: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 void CommandSupervisor::onSignals()
@@ -133,10 +91,7 @@ void CommandSupervisor::onSignals()
 void CommandSupervisor::reap()
 {
     int status = 0;
-    pid_t pid;
-    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
-        if (pid != m_child)
-            continue; // an orphan of the command, reparented to us
+    if (m_child > 0 && !m_done && waitpid(m_child, &status, WNOHANG) == m_child) {
         m_done = true;
         if (WIFEXITED(status))
             m_exitStatus = WEXITSTATUS(status);
@@ -145,37 +100,17 @@ void CommandSupervisor::reap()
     }
 }
 
+void CommandSupervisor::terminate()
+{
+    if (m_child > 0 && !m_done)
+        kill(m_child, SIGKILL);
+}
+
 void CommandSupervisor::stop()
 {
     if (m_child > 0 && !m_done) {
         kill(m_child, SIGKILL);
         waitpid(m_child, nullptr, 0);
         m_done = true;
-    }
-}
-
-// A bounded number of rounds, as each kill may orphan grandchildren.
-void CommandSupervisor::killOrphans()
-{
-    const pid_t self = getpid();
-    for (int round = 0; round < 50; ++round) {
-        std::vector<pid_t> children = childrenOf(self);
-        if (children.empty())
-            return;
-        for (pid_t pid : children)
-            kill(pid, SIGKILL);
-        // Reaped as they die, but never waiting on one for ever.
-        for (int i = 0; i < 100; ++i) {
-            bool all = true;
-            for (pid_t &pid : children) {
-                if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0)
-                    all = false;
-                else
-                    pid = 0;
-            }
-            if (all)
-                break;
-            usleep(10000);
-        }
     }
 }

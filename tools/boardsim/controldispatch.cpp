@@ -4,7 +4,9 @@
 #include "controlserver.h"
 #include "evdevfs.h"
 #include "gpiofs.h"
+#include "keypaddevice.h"
 #include "options.h"
+#include "panelkeys.h"
 #include "scenario.h"
 #include "toolbox.h"
 #include "transcript.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <linux/input.h>
 
@@ -26,9 +29,10 @@ std::string okWith(const std::string &payload)
     return "ok " + payload;
 }
 
+// Messages may quote the request: never more than a short prefix of it.
 std::string error(const std::string &message)
 {
-    return "error " + message;
+    return "error " + message.substr(0, 160);
 }
 
 bool parseInt(const std::string &text, int *value)
@@ -84,6 +88,7 @@ const ControlDispatch::Binding ControlDispatch::bindings[controlCommandCount] = 
     {C::TranscriptCount, &ControlDispatch::transcriptCount},
     {C::ClearTranscript, &ControlDispatch::clearTranscript},
     {C::WaitTranscript, &ControlDispatch::waitTranscript},
+    {C::Key, &ControlDispatch::key},
     {C::Exec, &ControlDispatch::exec},
     {C::Act, &ControlDispatch::act},
 };
@@ -101,7 +106,7 @@ bool ControlDispatch::handle(int client, const std::string &line, std::string *r
     }
     const ControlCommandSpec *spec = findControlCommand(args[0]);
     if (!spec) {
-        *reply = error("unknown command '" + args[0] + "'");
+        *reply = error("unknown command '" + ControlServer::excerpt(args[0]) + "'");
         return true;
     }
     args.erase(args.begin());
@@ -127,18 +132,43 @@ ControlDispatch::Reply ControlDispatch::ping(int, const Args &)
     return okWith("boardsim");
 }
 
-ControlDispatch::Reply ControlDispatch::turn(int, const Args &a)
+ControlDispatch::Reply ControlDispatch::turn(int client, const Args &a)
 {
     int steps = 0;
     if (!parseInt(a[0], &steps))
         return usage(C::Turn);
-    // One detent is one packet: the new position, then SYN_REPORT.
-    const int direction = steps < 0 ? -1 : 1;
-    for (int i = 0; i != steps; i += direction) {
-        m_board.evdev.report(encoderNode, EV_ABS, ABS_X, encoderPosition() + direction);
-        m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
+    if (steps < -maxTurnSteps || steps > maxTurnSteps)
+        return error("turn: at most " + std::to_string(maxTurnSteps) + " steps at once");
+    // Queued behind earlier turns, so that steps keep the order they were asked in.
+    m_turns.push_back({client, steps});
+    serveTurns();
+    return std::nullopt;
+}
+
+void ControlDispatch::serveTurns()
+{
+    // A slice is measured in time, not steps: a slow build (sanitizers) or a
+    // busy machine still answers everything else in between.
+    const Clock::time_point until = Clock::now() + sliceTime;
+    while (!m_turns.empty() && Clock::now() < until) {
+        PendingTurn &t = m_turns.front();
+        const int now = std::max(-stepsPerCheck, std::min(stepsPerCheck, t.steps));
+        // One detent is one packet: the new position, then SYN_REPORT. The
+        // input core keeps the axis in a 32-bit value that wraps at its ends:
+        // unsigned arithmetic gives the same bits without overflowing an int.
+        const uint32_t direction = now < 0 ? UINT32_MAX : 1u;
+        for (int i = 0; i != now; i += now < 0 ? -1 : 1) {
+            const int32_t next = int32_t(uint32_t(encoderPosition()) + direction);
+            m_board.evdev.report(encoderNode, EV_ABS, ABS_X, next);
+            m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
+        }
+        t.steps -= now;
+        if (t.steps == 0) {
+            const int client = t.client;
+            m_turns.pop_front();
+            m_server.reply(client, ok);
+        }
     }
-    return ok;
 }
 
 ControlDispatch::Reply ControlDispatch::turnTo(int, const Args &a)
@@ -199,6 +229,26 @@ ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
     return ok;
 }
 
+// As the keypad's driver reports a key: its new state, then the end of the
+// packet. The input core drops a press of a key that is down already.
+ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
+{
+    const bool press = a[0] == "press" || a[0] == "tap";
+    const bool release = a[0] == "release" || a[0] == "tap";
+    if (!press && !release)
+        return usage(C::Key);
+    const PanelKey *key = findPanelKey(a[1]);
+    if (!key)
+        return error("the panel has no key '" + a[1] + "'");
+    for (int value : {1, 0}) {
+        if (value ? press : release) {
+            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->code), value);
+            m_board.evdev.report(keypadNode, EV_SYN, SYN_REPORT, 0);
+        }
+    }
+    return ok;
+}
+
 ControlDispatch::Reply ControlDispatch::gpio(int, const Args &a)
 {
     int n = 0;
@@ -241,17 +291,19 @@ ControlDispatch::Reply ControlDispatch::transcript(int, const Args &a)
     int from = 0;
     if (!a.empty() && (!parseInt(a[0], &from) || from < 0))
         return error("transcript: bad start index");
-    const auto &lines = m_board.transcript.lines();
-    const size_t first = std::min(size_t(from), lines.size());
-    std::string out = okWith(std::to_string(lines.size() - first));
-    for (size_t i = first; i < lines.size(); ++i)
-        out += "\n" + lines[i];
+    // Entries dropped from memory are skipped; "transcriptDropped" in the
+    // state says how many there were.
+    const Transcript &t = m_board.transcript;
+    const size_t first = std::min(std::max(size_t(from), t.dropped()), t.count());
+    std::string out = okWith(std::to_string(t.count() - first));
+    for (size_t i = first; i < t.count(); ++i)
+        out += "\n" + t.at(i);
     return out;
 }
 
 ControlDispatch::Reply ControlDispatch::transcriptCount(int, const Args &)
 {
-    return okWith(std::to_string(m_board.transcript.lines().size()));
+    return okWith(std::to_string(m_board.transcript.count()));
 }
 
 ControlDispatch::Reply ControlDispatch::clearTranscript(int, const Args &)
@@ -274,7 +326,7 @@ ControlDispatch::Reply ControlDispatch::waitTranscript(int client, const Args &a
 void ControlDispatch::answerWaits(bool all)
 {
     const auto now = Clock::now();
-    const size_t count = m_board.transcript.lines().size();
+    const size_t count = m_board.transcript.count();
     for (size_t i = 0; i < m_waits.size();) {
         const TranscriptWait w = m_waits[i];
         if (all || count != w.knownCount || now >= w.deadline) {
@@ -288,6 +340,8 @@ void ControlDispatch::answerWaits(bool all)
 
 std::optional<ControlDispatch::Clock::time_point> ControlDispatch::nextDeadline() const
 {
+    if (!m_turns.empty())
+        return Clock::now();
     if (m_waits.empty())
         return std::nullopt;
     auto next = m_waits.front().deadline;
@@ -303,7 +357,7 @@ ControlDispatch::Reply ControlDispatch::exec(int, const Args &a)
     const std::string &name = a[1];
     const std::string mode = m_board.scenario.get("tool." + name);
     if (mode.empty())
-        return error("unknown tool '" + name + "'");
+        return error("unknown tool '" + ControlServer::excerpt(name) + "'");
     Transcript::Entry e(std::atoi(a[0].c_str()), "exec", name);
     e.hasArgs = true;
     for (size_t i = 2; i < a.size(); ++i)
@@ -317,7 +371,7 @@ ControlDispatch::Reply ControlDispatch::act(int, const Args &a)
 {
     const std::string &name = a[0];
     if (m_board.scenario.get("tool." + name).empty())
-        return error("unknown tool '" + name + "'");
+        return error("unknown tool '" + ControlServer::excerpt(name) + "'");
     std::vector<std::string> args;
     for (size_t i = 1; i < a.size(); ++i)
         args.push_back(ControlConnection::decodeArg(a[i]));
@@ -372,6 +426,7 @@ std::string ControlDispatch::stateJson() const
     out += std::string("}, \"usb\": {\"switched\": ") + boolText(media.isSwitched()) +
            ", \"booted\": " + boolText(media.isBooted()) +
            ", \"mounted\": " + boolText(media.isMounted()) +
-           "}, \"transcriptCount\": " + std::to_string(m_board.transcript.lines().size()) + "}";
+           "}, \"transcriptCount\": " + std::to_string(m_board.transcript.count()) +
+           ", \"transcriptDropped\": " + std::to_string(m_board.transcript.dropped()) + "}";
     return out;
 }

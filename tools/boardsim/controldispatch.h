@@ -3,6 +3,7 @@
 #include "controlcommands.h"
 
 #include <chrono>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,8 +40,16 @@ public:
     bool handle(int client, const std::string &line, std::string *reply);
     // Answers the transcript waits that are due (all of them with `all`).
     void answerWaits(bool all);
-    // When the next wait times out, if one is pending.
+    // When the next wait times out, if one is pending; now while turns are.
     std::optional<Clock::time_point> nextDeadline() const;
+    // Turns one more slice of the queued turns; call once per loop iteration.
+    void serveTurns();
+
+    // A turn takes at most this many steps, a slice of them per iteration of
+    // the loop, so that no request holds up the board for long.
+    static constexpr int maxTurnSteps = 1000000;
+    static constexpr std::chrono::milliseconds sliceTime{2};
+    static constexpr int stepsPerCheck = 64; // between looks at the clock
 
 private:
     using Args = std::vector<std::string>;
@@ -55,6 +64,11 @@ private:
     // One handler for every entry of the shared table.
     static const Binding bindings[controlCommandCount];
 
+    struct PendingTurn
+    {
+        int client;
+        int steps; // still to go, signed
+    };
     struct TranscriptWait
     {
         int client;
@@ -63,7 +77,7 @@ private:
     };
 
     Reply ping(int, const Args &);
-    Reply turn(int, const Args &a);
+    Reply turn(int client, const Args &a);
     Reply turnTo(int, const Args &a);
     Reply record(int, const Args &a);
     Reply setPosition(int, const Args &a);
@@ -80,6 +94,7 @@ private:
     Reply transcriptCount(int, const Args &);
     Reply clearTranscript(int, const Args &);
     Reply waitTranscript(int client, const Args &a);
+    Reply key(int, const Args &a);
     Reply exec(int, const Args &a);
     Reply act(int, const Args &a);
 
@@ -89,4 +104,6 @@ private:
     SimulatedBoard m_board;
     ControlServer &m_server;
     std::vector<TranscriptWait> m_waits;
+    // Answered, in order, when their last step is done.
+    std::deque<PendingTurn> m_turns;
 };

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/input.h>
 #include <poll.h>
 
@@ -79,6 +80,17 @@ bool inputCoreTakes(EvdevDevice &device, unsigned type, unsigned code, int value
     }
 }
 
+// The board's udev rules give event nodes to root:input, mode 0660; the
+// host's "input" group stands for it, root's group where there is none.
+gid_t inputGroup()
+{
+    static const gid_t gid = [] {
+        const group *g = getgrnam("input");
+        return g ? g->gr_gid : gid_t(0);
+    }();
+    return gid;
+}
+
 } // namespace
 
 EvdevFs::EvdevFs(Transcript &transcript) : m_transcript(transcript) {}
@@ -93,7 +105,7 @@ EvdevFs::~EvdevFs()
 
 void EvdevFs::addDevice(const EvdevDevice &device)
 {
-    m_nodes.push_back(Node{device, {}, false, false});
+    m_nodes.push_back(Node{device, {}, 0, false, false});
 }
 
 bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
@@ -110,6 +122,7 @@ bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
     ops.ioctl = opIoctl;
     ops.poll = opPoll;
     m_mountPoint = mountPoint;
+    inputGroup(); // looked up now, not inside a request
     return m_fuse.mount(mountPoint, "boardsim-evdev", ops, this, error);
 }
 
@@ -178,15 +191,33 @@ bool EvdevFs::inject(const std::string &name, unsigned type, unsigned code, int 
     return true;
 }
 
-// evdev_events(): every open file gets the packet, stamped with the same moment.
+// evdev_events(): every open file gets the packet, stamped with the same
+// moment, or only the one that grabbed the device.
 void EvdevFs::passToReaders(size_t node, const std::vector<EvdevEvent> &values)
 {
     const EvdevTimes times = EvdevTimes::now();
+    const uint64_t grab = m_nodes[node].grab;
     for (auto &entry : m_readers) {
         Reader &reader = entry.second;
-        if (reader.node == node && !reader.dead && reader.client.passValues(values, times))
+        if (reader.node == node && !reader.dead && (!grab || grab == entry.first) &&
+            reader.client.passValues(values, times))
             wake(reader);
     }
+}
+
+int EvdevFs::grab(uint64_t reader, bool on)
+{
+    Node &node = m_nodes[m_readers.at(reader).node];
+    if (on) {
+        if (node.grab)
+            return -EBUSY;
+        node.grab = reader;
+    } else {
+        if (node.grab != reader)
+            return -EINVAL;
+        node.grab = 0;
+    }
+    return 0;
 }
 
 int EvdevFs::pendingRecords(const std::string &name) const
@@ -238,6 +269,7 @@ void EvdevFs::setGone(const std::string &name, bool gone)
         return;
     node->gone = gone;
     node->values.clear();
+    node->grab = 0;
     if (!gone)
         return;
     for (auto &entry : m_readers) {
@@ -395,6 +427,7 @@ static bool evdevStat(fuse_ino_t ino, size_t nodeCount, bool present, struct sta
     }
     if (ino >= firstNodeIno && ino < firstNodeIno + nodeCount && present) {
         st->st_mode = S_IFREG | 0660;
+        st->st_gid = inputGroup();
         st->st_nlink = 1;
         return true;
     }
@@ -451,8 +484,7 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
     const size_t node = size_t(ino - firstNodeIno);
     const bool exists = ino >= firstNodeIno && node < fs->m_nodes.size() && !fs->m_nodes[node].gone;
     const int err = exists ? 0 : ENOENT;
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "open",
-                        exists ? fs->path(node) : fs->m_mountPoint);
+    Transcript::Entry e(requesterPid(req), "open", exists ? fs->path(node) : fs->m_mountPoint);
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);
     e.result = -err;
@@ -477,7 +509,7 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 void EvdevFs::opRead(fuse_req_t req, fuse_ino_t, size_t size, off_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
-    const int pid = int(fuse_req_ctx(req)->pid);
+    const int pid = requesterPid(req);
     auto it = fs->m_readers.find(fi->fh);
     if (it == fs->m_readers.end()) {
         fuse_reply_err(req, EBADF);
@@ -524,7 +556,7 @@ void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, 
             fs->report(fs->m_nodes[node].device.node, event.type, event.code, event.value);
         }
     }
-    fs->log(int(fuse_req_ctx(req)->pid), "write", node, std::string(buf, size), result);
+    fs->log(requesterPid(req), "write", node, std::string(buf, size), result);
     if (result < 0)
         fuse_reply_err(req, int(-result));
     else
@@ -535,7 +567,7 @@ void EvdevFs::opFlush(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "close",
+    Transcript::Entry e(requesterPid(req), "close",
                         it == fs->m_readers.end() ? fs->m_mountPoint : fs->path(it->second.node));
     fs->m_transcript.add(e);
     fuse_reply_err(req, 0);
@@ -547,6 +579,7 @@ void EvdevFs::opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
     if (it != fs->m_readers.end()) {
+        fs->grab(it->first, false); // evdev_release() ungrabs
         for (const PendingRead &read : it->second.reads)
             fuse_reply_err(read.req, EBADF);
         if (it->second.pollHandle)
@@ -573,13 +606,17 @@ void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse
         answer.result = -ENODEV;
     else if (node.ioctlFails)
         answer.result = -ENOTTY;
-    else
+    else if (cmd == EVIOCGRAB && inBufSize >= sizeof(int)) {
+        int on = 0;
+        std::memcpy(&on, inBuf, sizeof(on));
+        answer.result = fs->grab(it->first, on != 0);
+    } else
         answer =
             evdevIoctl(node.device, reader.client, cmd,
                        std::string(static_cast<const char *>(inBuf), inBufSize), fs->m_compat32);
     if (answer.bytes.size() > outBufSize)
         answer.bytes.resize(outBufSize);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "ioctl", fs->path(reader.node));
+    Transcript::Entry e(requesterPid(req), "ioctl", fs->path(reader.node));
     e.request = hexRequest(cmd);
     e.hasHex = true;
     e.hex = answer.bytes;

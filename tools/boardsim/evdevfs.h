@@ -74,6 +74,7 @@ private:
     {
         EvdevDevice device;
         std::vector<EvdevEvent> values; // the input core's packet so far
+        uint64_t grab = 0;              // the reader that has it to itself
         bool gone = false;
         bool ioctlFails = false;
     };
@@ -97,6 +98,8 @@ private:
     const Node *find(const std::string &node) const;
     std::string path(size_t node) const;
     void passToReaders(size_t node, const std::vector<EvdevEvent> &values);
+    // evdev_grab() and evdev_ungrab(): 0 or -errno.
+    int grab(uint64_t reader, bool on);
     // Answers the blocked reads that can be answered now and wakes the poller.
     void wake(Reader &reader);
     void wakePoller(Reader &reader);

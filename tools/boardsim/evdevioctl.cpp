@@ -118,12 +118,13 @@ EvdevIoctlAnswer evdevIoctl(EvdevDevice &device, EvdevClient &client, unsigned c
         std::memcpy(&clock, in.data(), sizeof(clock));
         return client.setClock(clockid_t(clock)) ? EvdevIoctlAnswer() : failure(EINVAL);
     }
-    // No keymap: input_get_keycode() and input_set_keycode() find no keycodesize.
+    // No keymap: input_get_keycode() and input_set_keycode() find no
+    // keycodesize. Event masks point at a second user buffer, which FUSE
+    // cannot reach.
     case EVIOCGKEYCODE:
     case EVIOCSKEYCODE:
     case EVIOCGKEYCODE_V2:
     case EVIOCSKEYCODE_V2:
-    // Event masks point at a second user buffer, which FUSE cannot reach.
     case EVIOCGMASK:
     case EVIOCSMASK:
         return failure(EINVAL);

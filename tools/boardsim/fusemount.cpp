@@ -1,7 +1,9 @@
 #include "fusemount.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <vector>
@@ -15,8 +17,11 @@ bool FuseMount::mount(const std::string &mountPoint, const std::string &fsName,
                       const fuse_lowlevel_ops &ops, void *userData, std::string *error)
 {
     // allow_other: the command may switch users (e.g. a test run through su),
-    // and the kernel would otherwise deny it every access.
-    std::string options = "fsname=" + fsName + ",subtype=boardsim,allow_other";
+    // and the kernel would otherwise deny it every access. default_permissions:
+    // the kernel then checks the modes and owners we report, as the board's
+    // kernel checks those of sysfs and devtmpfs; a product running as a plain
+    // user must be refused here where it would be refused there.
+    std::string options = "fsname=" + fsName + ",subtype=boardsim,allow_other,default_permissions";
     std::vector<std::string> argvStrings = {"boardsim", "-o", options};
     std::vector<char *> argv;
     argv.reserve(argvStrings.size());
@@ -86,4 +91,27 @@ void replyDirectory(fuse_req_t req, size_t size, off_t offset,
         used += need;
     }
     fuse_reply_buf(req, buf.data(), used);
+}
+
+int requesterPid(fuse_req_t req)
+{
+    const int pid = int(fuse_req_ctx(req)->pid);
+    char path[48];
+    std::snprintf(path, sizeof(path), "/proc/%d/status", pid);
+    FILE *f = pid > 0 ? std::fopen(path, "re") : nullptr;
+    if (!f)
+        return pid;
+    // "NSpid:\t<ours>\t...\t<innermost>": the last is the command's view.
+    int inner = pid;
+    char line[256];
+    while (std::fgets(line, sizeof(line), f)) {
+        if (std::strncmp(line, "NSpid:", 6) != 0)
+            continue;
+        const char *last = std::strrchr(line, '\t');
+        if (last)
+            inner = std::atoi(last + 1);
+        break;
+    }
+    std::fclose(f);
+    return inner;
 }

@@ -19,6 +19,11 @@ struct FuseDirEntry
 void replyDirectory(fuse_req_t req, size_t size, off_t offset,
                     const std::vector<FuseDirEntry> &entries);
 
+// The pid of the process behind a request as the board's processes see it.
+// The kernel gives it in boardsim's PID namespace; the command runs in a
+// namespace of its own, and the transcript must show the pids it knows.
+int requesterPid(fuse_req_t req);
+
 // One low-level FUSE session, driven from the simulator's own poll loop
 // instead of libfuse's loop: a single thread serves every file system, so a
 // blocked evdev read is just a request that is answered later, and no state

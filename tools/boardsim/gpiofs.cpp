@@ -239,7 +239,7 @@ void GpioFs::opLookup(fuse_req_t req, fuse_ino_t parent, const char *name)
     if (ino == 0 || !fs->nodeStat(ino, &st)) {
         // An open of a file that is not there never reaches open(); the failed
         // lookup is what shows that the program tried it.
-        Transcript::Entry e(int(fuse_req_ctx(req)->pid), "lookup", fs->nodePath(parent) + "/" + n);
+        Transcript::Entry e(requesterPid(req), "lookup", fs->nodePath(parent) + "/" + n);
         e.result = -ENOENT;
         fs->m_transcript.add(e);
         fuse_reply_err(req, ENOENT);
@@ -298,7 +298,7 @@ void GpioFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
         err = ENOENT;
     else if ((ino == Export || ino == Unexport) && (fi->flags & O_ACCMODE) != O_WRONLY)
         err = EACCES; // kernfs refuses reading an attribute that has no show method
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "open", fs->nodePath(ino));
+    Transcript::Entry e(requesterPid(req), "open", fs->nodePath(ino));
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);
     e.result = -err;
@@ -332,7 +332,7 @@ void GpioFs::opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse
     std::string out;
     if (!err && size_t(off) < content.size())
         out = content.substr(size_t(off), size);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "read", fs->nodePath(ino));
+    Transcript::Entry e(requesterPid(req), "read", fs->nodePath(ino));
     e.hasBytes = true;
     e.bytes = out;
     e.result = err ? -err : long(out.size());
@@ -349,7 +349,7 @@ void GpioFs::opWrite(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t siz
     GpioFs *fs = self(req);
     std::string data(buf, size);
     int res = fs->writeNode(ino, data);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "write", fs->nodePath(ino));
+    Transcript::Entry e(requesterPid(req), "write", fs->nodePath(ino));
     e.hasBytes = true;
     e.bytes = data;
     e.result = res < 0 ? res : long(size);
@@ -366,7 +366,7 @@ void GpioFs::opWrite(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t siz
 void GpioFs::opFlush(fuse_req_t req, fuse_ino_t ino, fuse_file_info *)
 {
     GpioFs *fs = self(req);
-    Transcript::Entry e(int(fuse_req_ctx(req)->pid), "close", fs->nodePath(ino));
+    Transcript::Entry e(requesterPid(req), "close", fs->nodePath(ino));
     e.result = 0;
     fs->m_transcript.add(e);
     fuse_reply_err(req, 0);

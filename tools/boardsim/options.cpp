@@ -21,9 +21,9 @@ std::string Options::usage()
 {
     return "usage: boardsim [OPTION...] -- COMMAND [ARG...]\n"
            "Runs COMMAND on a simulated board: sysfs GPIO at /sys/class/gpio, the rotary\n"
-           "encoder at /dev/input/event0, the IOC's disk under /run/media and fake\n"
-           "usbswitch, iocboot and flash tools first on PATH. The control socket is in\n"
-           "$BOARDSIM_CONTROL (see boardsim-ctl).\n"
+           "encoder at /dev/input/event0, the front-panel keypad at /dev/input/event1,\n"
+           "the IOC's disk under /run/media and fake usbswitch, iocboot and flash tools\n"
+           "first on PATH. The control socket is in $BOARDSIM_CONTROL (see boardsim-ctl).\n"
            "\n"
            "  --no-gpio              /sys/class/gpio is an empty directory\n"
            "  --no-gpio-export       /sys/class/gpio/export is missing\n"
@@ -40,10 +40,13 @@ std::string Options::usage()
            "                         ioc-delay-ms=N, flash=good|case|banner|empty|pieces|\n"
            "                         silent|missing|chatter, tool.usbswitch|tool.iocboot|\n"
            "                         tool.flash=ok|slow|hang|missing|fail, tool-delay-ms=N\n"
-           "  --transcript FILE      also write the transcript (JSON lines) to FILE\n"
+           "  --transcript FILE      also write every transcript entry (JSON lines) to FILE;\n"
+           "                         memory holds only the newest 4 MiB of them\n"
            "\n"
+           "COMMAND runs in its own PID namespace: nothing it starts outlives boardsim.\n"
            "Exits with COMMAND's status (128+N when killed by signal N), 77 when this\n"
-           "machine cannot host the simulation, 2 on usage errors.\n";
+           "machine cannot host the simulation, 2 on usage errors, 74 when FILE could\n"
+           "not be written (the board stops then).\n";
 }
 
 bool Options::parse(int argc, char **argv, std::string *error)

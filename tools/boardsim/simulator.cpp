@@ -1,5 +1,7 @@
 #include "simulator.h"
 
+#include "keypaddevice.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -23,17 +25,6 @@ const char controlPath[] = "/run/boardsim/control";
 // Lines the board's init scripts export before the product starts.
 const int preExportedLines[] = {128, 129};
 
-std::string toolExecutable()
-{
-    char self[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (n <= 0)
-        return "boardsim-tool";
-    self[n] = '\0';
-    std::string path = self;
-    return path.substr(0, path.find_last_of('/') + 1) + "boardsim-tool";
-}
-
 } // namespace
 
 Simulator::Simulator(const Options &options)
@@ -56,14 +47,14 @@ int Simulator::run()
                      error.c_str());
         return 2;
     }
-    if (!setUp(&error) || !m_command.start(m_options.command, m_options.noPidfd, &error)) {
+    if (!setUp(&error) || !startCommand(&error)) {
         std::fprintf(stderr, "boardsim: %s\n", error.c_str());
         tearDown();
         return cannotRun;
     }
     loop();
     tearDown();
-    return m_command.exitStatus();
+    return m_stopStatus ? *m_stopStatus : m_command.exitStatus();
 }
 
 bool Simulator::setUp(std::string *error)
@@ -74,7 +65,7 @@ bool Simulator::setUp(std::string *error)
         *error = "/proc is not mounted; in a chroot: mount -t proc proc /proc";
         return false;
     }
-    const std::string toolPath = toolExecutable();
+    const std::string toolPath = ToolBox::toolExecutable();
     if (!m_namespace.enter(error) || !m_command.prepare(error))
         return false;
 
@@ -131,6 +122,7 @@ bool Simulator::mountEvdev(std::string *error)
     if (!m_namespace.ensureDirectory(inputDir, error))
         return false;
     m_evdev.addDevice(rotaryEncoderDevice(m_options.initialPosition));
+    m_evdev.addDevice(keypadDevice());
     m_evdev.setGone(encoderNode, m_options.noEvdev);
     m_evdev.setIoctlFails(encoderNode, m_options.evdevIoctlFails);
     m_evdev.setCompat32(m_options.compat32Evdev);
@@ -139,6 +131,16 @@ bool Simulator::mountEvdev(std::string *error)
         *error = std::string("cannot mount FUSE at ") + inputDir + ": " + why;
         return false;
     }
+    return true;
+}
+
+bool Simulator::startCommand(std::string *error)
+{
+    m_grab.prepare();
+    if (!m_command.start(
+            m_options.command, m_options.noPidfd, [this] { m_grab.installInChild(); }, error))
+        return false;
+    m_grab.takeListener(inputDir);
     return true;
 }
 
@@ -151,6 +153,7 @@ int Simulator::pollTimeoutMs() const
         next = std::min(next, m_media->deadline());
     if (auto wait = m_dispatch->nextDeadline())
         next = std::min(next, *wait);
+    next = std::min(next, m_control.nextDeadline());
     auto ms = duration_cast<milliseconds>(next - now).count();
     // Round up so that the deadline has passed when poll returns.
     return int(std::max<long long>(0, std::min<long long>(ms + 1, 3600LL * 1000)));
@@ -167,11 +170,19 @@ void Simulator::loop()
             fds.push_back({gpioFd, POLLIN, 0});
         if (evdevFd >= 0)
             fds.push_back({evdevFd, POLLIN, 0});
-        for (int fd : m_control.fds())
-            fds.push_back({fd, POLLIN, 0});
+        if (m_grab.fd() >= 0)
+            fds.push_back({m_grab.fd(), POLLIN, 0});
+        const size_t controlFrom = fds.size();
+        for (const pollfd &p : m_control.pollFds())
+            fds.push_back(p);
         int n = poll(fds.data(), fds.size(), pollTimeoutMs());
         if (n < 0 && errno != EINTR)
             break;
+        for (size_t i = controlFrom; i < fds.size(); ++i) {
+            if (fds[i].revents)
+                m_control.onEvents(fds[i]);
+        }
+        fds.resize(controlFrom);
         for (const pollfd &p : fds) {
             if (!(p.revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
@@ -184,27 +195,37 @@ void Simulator::loop()
                 if (!m_evdev.fuse().processOne())
                     m_evdev.fuse().unmount();
                 m_evdev.afterRequest();
-            } else {
-                m_control.onReadable(p.fd);
+            } else if (p.fd == m_grab.fd()) {
+                m_grab.onReadable();
             }
         }
+        m_control.onTimer();
         if (m_media)
             m_media->onTimer();
         m_dispatch->answerWaits(false);
+        m_dispatch->serveTurns();
+        if (!m_stopStatus && !m_transcript.failure().empty()) {
+            // Whoever asked for the file relies on it holding everything: a
+            // run that cannot record stops here rather than pass unrecorded.
+            std::fprintf(stderr, "boardsim: %s; stopping the board\n",
+                         m_transcript.failure().c_str());
+            m_stopStatus = transcriptFailed;
+            m_command.terminate();
+        }
     }
 }
 
 void Simulator::tearDown()
 {
-    m_command.stop();
-    // The file systems go first: a leftover process blocked in a read of
-    // them could not even die from SIGKILL until answered.
+    // Normally the namespace has ended already. If not, its blocked reads are
+    // answered first: a process killed while it waits for the daemon's answer
+    // cannot die until it gets one.
     m_evdev.shutdown();
+    m_command.stop();
     m_gpio.fuse().unmount();
     m_evdev.fuse().unmount();
     // Closing the control socket lets a hung tool see end-of-file and exit.
     m_control.closeAll();
-    m_command.killOrphans();
     if (m_media)
         m_media->removeAll();
 }

@@ -5,6 +5,7 @@
 #include "controlserver.h"
 #include "evdevfs.h"
 #include "gpiofs.h"
+#include "grabrelay.h"
 #include "namespacesetup.h"
 #include "options.h"
 #include "scenario.h"
@@ -13,6 +14,7 @@
 #include "usbmedia.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 // Sets up the simulated board in a private namespace, runs the command on it
@@ -23,6 +25,8 @@ class Simulator
 public:
     // Exit status when this machine cannot host the simulation (CTest: skipped).
     static constexpr int cannotRun = 77;
+    // Exit status when --transcript FILE could not be written (EX_IOERR).
+    static constexpr int transcriptFailed = 74;
 
     explicit Simulator(const Options &options);
 
@@ -32,6 +36,7 @@ private:
     bool setUp(std::string *error);
     bool mountGpio(std::string *error);
     bool mountEvdev(std::string *error);
+    bool startCommand(std::string *error);
     void loop();
     void tearDown();
     int pollTimeoutMs() const;
@@ -44,7 +49,10 @@ private:
     EvdevFs m_evdev;
     ControlServer m_control;
     CommandSupervisor m_command;
+    GrabRelay m_grab;
     std::unique_ptr<ToolBox> m_tools;
     std::unique_ptr<UsbMedia> m_media;
     std::unique_ptr<ControlDispatch> m_dispatch;
+    // Set when the board stopped on its own account, not the command's.
+    std::optional<int> m_stopStatus;
 };

@@ -13,6 +13,10 @@ class ToolBox
 public:
     static const char *const toolNames[3];
 
+    // boardsim-tool beside boardsim in the build tree, else where the package
+    // installs it: a private directory, as it is no command of its own.
+    static std::string toolExecutable();
+
     ToolBox(const std::string &binDir, const std::string &toolExecutable);
     bool create(std::string *error);
     // Adds or removes the links to follow the tool.* scenario keys.

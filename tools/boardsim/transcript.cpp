@@ -19,7 +19,15 @@ bool Transcript::openFile(const std::string &path, std::string *error)
         *error = std::strerror(errno);
         return false;
     }
+    m_filePath = path;
     return true;
+}
+
+void Transcript::clear()
+{
+    m_lines.clear();
+    m_heldBytes = 0;
+    m_dropped = 0;
 }
 
 double Transcript::elapsedMs() const
@@ -52,11 +60,22 @@ void Transcript::add(const Entry &e)
         line += "]";
     }
     line += "}";
-    m_lines.push_back(line);
     if (m_file) {
-        // Flushed per line so that the file is complete even if boardsim is killed.
-        std::fprintf(m_file, "%s\n", line.c_str());
-        std::fflush(m_file);
+        // Flushed per line so that the file is complete even if boardsim is
+        // killed; a file that misses entries would mislead whoever reads it.
+        if (std::fprintf(m_file, "%s\n", line.c_str()) < 0 || std::fflush(m_file) != 0) {
+            m_failure =
+                "cannot write the transcript to " + m_filePath + ": " + std::strerror(errno);
+            std::fclose(m_file);
+            m_file = nullptr;
+        }
+    }
+    m_heldBytes += line.size() + entryOverhead;
+    m_lines.push_back(std::move(line));
+    while (m_heldBytes > maxHeldBytes && m_lines.size() > 1) {
+        m_heldBytes -= m_lines.front().size() + entryOverhead;
+        m_lines.pop_front();
+        ++m_dropped;
     }
 }
 

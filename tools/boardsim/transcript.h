@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,12 +39,26 @@ public:
     Transcript(const Transcript &) = delete;
     Transcript &operator=(const Transcript &) = delete;
 
-    // Also appends every line to this file (--transcript FILE).
+    // In memory only the newest entries are kept, up to this many bytes of
+    // text (each entry counted with its bookkeeping): a long session, say a
+    // million encoder steps, must not make the simulator grow without bound.
+    static constexpr size_t maxHeldBytes = size_t{4} * 1024 * 1024;
+    static constexpr size_t entryOverhead = 64;
+
+    // Also appends every entry, dropped from memory or not, to this file
+    // (--transcript FILE). A failed write stops the streaming; see failure().
     bool openFile(const std::string &path, std::string *error);
+    // Why streaming to the file failed; empty while it works.
+    const std::string &failure() const { return m_failure; }
 
     void add(const Entry &entry);
-    void clear() { m_lines.clear(); }
-    const std::vector<std::string> &lines() const { return m_lines; }
+    void clear();
+    // Entries are numbered from the start (or the last clear) whether they
+    // are still held or not, so that a client's "from N" stays meaningful.
+    size_t count() const { return m_dropped + m_lines.size(); }
+    size_t dropped() const { return m_dropped; }
+    // The entry numbered `index`, which must lie in [dropped(), count()).
+    const std::string &at(size_t index) const { return m_lines[index - m_dropped]; }
     double elapsedMs() const;
 
     static std::string jsonEscape(const std::string &raw);
@@ -53,6 +68,10 @@ public:
 
 private:
     std::chrono::steady_clock::time_point m_start;
-    std::vector<std::string> m_lines;
+    std::deque<std::string> m_lines;
+    size_t m_heldBytes = 0;
+    size_t m_dropped = 0;
     FILE *m_file = nullptr;
+    std::string m_filePath;
+    std::string m_failure;
 };

@@ -144,6 +144,21 @@ bool BoardSimClient::setDeviceGone(bool gone)
     return d->call(C::Gone, {gone ? "on" : "off"});
 }
 
+bool BoardSimClient::pressKey(const QString &name)
+{
+    return d->call(C::Key, {"press", word(name)});
+}
+
+bool BoardSimClient::releaseKey(const QString &name)
+{
+    return d->call(C::Key, {"release", word(name)});
+}
+
+bool BoardSimClient::tapKey(const QString &name)
+{
+    return d->call(C::Key, {"tap", word(name)});
+}
+
 std::optional<BoardSimClient::GpioLine> BoardSimClient::gpioLine(int line)
 {
     QString payload;

@@ -49,6 +49,14 @@ public:
     // open descriptors fail with ENODEV; false brings it back.
     bool setDeviceGone(bool gone);
 
+    // ---- Keypad (/dev/input/event1) ----
+    // A front-panel key by its name on the panel (panelkeys.h: "F1", "0", ".",
+    // "Enter", "Home", "Stop", "clear", ...): its EV_KEY record, then EV_SYN.
+    // A tap is a press and a release.
+    bool pressKey(const QString &name);
+    bool releaseKey(const QString &name);
+    bool tapKey(const QString &name);
+
     // ---- GPIO (/sys/class/gpio) ----
     struct GpioLine
     {

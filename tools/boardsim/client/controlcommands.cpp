@@ -9,7 +9,7 @@ using C = ControlCommand;
 
 constexpr ControlCommandSpec entries[] = {
     {C::Ping, "ping", 0, 0, "", "answers \"boardsim\"", false, false},
-    {C::Turn, "turn", 1, 1, "N", "turn the encoder N steps (negative: back)", false, false},
+    {C::Turn, "turn", 1, 1, "N", "turn the encoder N steps (negative: back), |N| <= 1000000", false, false},
     {C::TurnTo, "turn-to", 1, 1, "P", "move the encoder to P in one record", false, false},
     {C::Record, "record", 3, 3, "TYPE CODE VALUE", "queue one raw record on event0", false, false},
     {C::SetPosition, "set-position", 1, 1, "P", "set the axis without a record", false, false},
@@ -28,6 +28,8 @@ constexpr ControlCommandSpec entries[] = {
     {C::ClearTranscript, "clear-transcript", 0, 0, "", "empty the transcript", false, false},
     {C::WaitTranscript, "wait-transcript", 2, 2, "KNOWN_COUNT TIMEOUT_MS",
      "the count, once it differs from KNOWN_COUNT or at the time-out", false, true},
+    {C::Key, "key", 2, 2, "press|release|tap NAME",
+     "a panel key on event1 (F1, 0, ., Left, Enter, Home, Stop, clear...)", false, false},
     {C::Exec, "exec", 2, anyArgs, "PID NAME [ARG...]", nullptr, false, false},
     {C::Act, "act", 1, anyArgs, "NAME [ARG...]", nullptr, false, false},
 };

@@ -28,6 +28,7 @@ enum class ControlCommand
     TranscriptCount,
     ClearTranscript,
     WaitTranscript,
+    Key,
     Exec,
     Act,
 };

@@ -3,8 +3,13 @@
 #include "boardwatcher.h"
 #include "ui_boardpanel.h"
 
+#include "panelkeys.h"
+
 #include <QButtonGroup>
 #include <QDebug>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QPushButton>
 
 namespace {
 
@@ -17,7 +22,8 @@ const QString line18 = QStringLiteral("18");
 // The check-mode window is 800 px wide at 0,0; a small gap keeps the two apart.
 constexpr int panelX = 810;
 constexpr int panelWidth = 360;
-constexpr int panelHeight = 480;
+constexpr int panelHeight = 680;
+constexpr int keypadColumns = 6;
 
 QString gpioValue(const QJsonObject &gpio, const QString &line)
 {
@@ -72,6 +78,36 @@ void BoardPanel::createWidgets()
     m_beepFlash.setSingleShot(true);
     m_beepFlash.setInterval(beepFlashMs);
     m_beepFlash.setTimerType(Qt::PreciseTimer);
+    createKeypad();
+}
+
+// One button per panel key, in the key table's order; pressing and releasing
+// it presses and releases the key on the board's keypad node, where the
+// check mode reads it as on the board.
+void BoardPanel::createKeypad()
+{
+    auto *box = new QGroupBox(tr("Keypad"), this);
+    box->setObjectName(QStringLiteral("keypadBox"));
+    auto *grid = new QGridLayout(box);
+    grid->setSpacing(2);
+    int index = 0;
+    for (const PanelKey &key : panelKeys()) {
+        const QString name = QString::fromLatin1(key.name);
+        auto *button = new QPushButton(name, box);
+        button->setObjectName(QStringLiteral("key_") + name);
+        button->setFocusPolicy(Qt::NoFocus);
+        grid->addWidget(button, index / keypadColumns, index % keypadColumns);
+        ++index;
+        connect(button, &QPushButton::pressed, this, [this, name] {
+            if (!m_client.pressKey(name))
+                qDebug() << "boardsim-panel: cannot press" << name << ":" << m_client.lastError();
+        });
+        connect(button, &QPushButton::released, this, [this, name] {
+            if (!m_client.releaseKey(name))
+                qDebug() << "boardsim-panel: cannot release" << name << ":" << m_client.lastError();
+        });
+    }
+    ui->panelLayout->addWidget(box);
 }
 
 void BoardPanel::createConnections()

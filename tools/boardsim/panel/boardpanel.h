@@ -20,9 +20,9 @@ class BoardPanel;
 }
 
 // The simulated board's front panel: shows the lamp, beep and other output
-// lines the check mode drives, turns the encoder with a dial and switches the
-// IOC and flash scenarios. A client of boardsim's control socket, so the check
-// mode itself runs unchanged beside it.
+// lines the check mode drives, turns the encoder with a dial, presses the
+// keypad's keys and switches the IOC and flash scenarios. A client of boardsim's control socket, so
+// the check mode itself runs unchanged beside it.
 class BoardPanel : public QWidget
 {
     Q_OBJECT
@@ -52,6 +52,7 @@ private:
     void setupUi();
     void createWidgets();
     void createConnections();
+    void createKeypad();
     void showScenario(QButtonGroup *group, const QString &value);
     void showPosition(int position);
 

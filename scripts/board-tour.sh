@@ -1,0 +1,108 @@
+#!/usr/bin/env bash
+# The check mode as the board runs it, walked through with the panel's keys
+# alone. Runs INSIDE the simulated board:
+#
+#   boardsim -- bash scripts/board-tour.sh CHECKMODE UNIT ENVIRONMENT_FILE OUTDIR
+#
+# It starts CHECKMODE as checkmode.service would (scripts/as-unit.sh: the
+# unit's command line and environment file, Qt's vnc platform in place of
+# linuxfb) and presses keys only on the simulated keypad, /dev/input/event1,
+# as Linux key codes that Qt's evdev keyboard handler turns into Qt keys:
+# F8 opens the keyboard test, all 31 panel keys are pressed once, clear + 1
+# returns home, F9 then F1 lights the danger lamp, F10 then F1 reads the
+# FPGA's identification. Screenshots come from the framebuffer (vncsnapshot)
+# into OUTDIR, with the program's debug log (checkmode.log), the board's
+# transcript (transcript.jsonl) and a report of what was seen (report.txt). Exits non-zero when a step did not happen.
+set -euo pipefail
+checkmode=$1 unit=$2 environment_file=$3 out=$4
+here=$(cd "$(dirname "$0")" && pwd)
+ctl=${BOARDSIM_CTL:-boardsim-ctl}
+mkdir -p "$out"
+rm -f "$out"/*.jpg "$out/report.txt"
+log=$out/checkmode.log
+
+# Every key of the panel, by its name on the panel.
+panel_keys=(F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 0 1 2 3 4 5 6 7 8 9 . Left Right
+    Escape Enter Home Memory Auto System Start Stop)
+
+display=$(bash "$here/free-vnc-display.sh")
+bash "$here/as-unit.sh" "$unit" "$environment_file" "$checkmode" $((5900 + display)) \
+    >"$log" 2>&1 &
+app=$!
+trap 'kill -TERM $app 2>/dev/null || true; wait $app 2>/dev/null || true' EXIT
+
+fail() {
+    echo "board-tour: $*" >&2
+    "$ctl" transcript >"$out/transcript.jsonl" || true
+    exit 1
+}
+# By address: a fresh chroot has no /etc/hosts to name localhost.
+shot() { vncsnapshot -quiet -quality 95 "127.0.0.1:$display" "$out/$1.jpg" >/dev/null 2>&1; }
+# "r,g,b" of one pixel of a screenshot
+pixel() {
+    convert "$out/$1.jpg" -format \
+        "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+# The soft-key bar's Home button is light grey on the black window.
+bar_shown() { [ "$(pixel "$1" 40 420 | cut -d, -f1)" -gt 200 ]; }
+# until SECONDS COMMAND...: polls COMMAND every 100 ms
+until_true() {
+    local tries=$(($1 * 10))
+    shift
+    while ! "$@"; do
+        kill -0 $app 2>/dev/null || fail "the check mode ended early (see $log)"
+        tries=$((tries - 1))
+        [ $tries -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+shot_shows_bar() { shot "$1" && bar_shown "$1"; }
+light() { [ "$(pixel "$1" "$2" "$3" | cut -d, -f1)" -gt 200 ]; }
+# Told apart by two points: the middle left, white on the home page (its
+# text box) and the IOC/FPGA page (its result panel), black on the lamp page;
+# and the top right, where the lamp page and the IOC/FPGA page have their
+# first button and the home page is black.
+shot_shows_lamp_page() { shot "$1" && bar_shown "$1" && ! light "$1" 300 250; }
+shot_shows_ioc_page() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && light "$1" 720 120; }
+shot_hides_bar() { shot "$1" && ! bar_shown "$1"; }
+tap() { "$ctl" key tap "$1" >/dev/null; }
+counted() { grep -c '^progBar 1$' "$log" || true; }
+
+until_true 10 shot_shows_bar 01-home || fail "no home page on the framebuffer after 10 s"
+
+tap F8
+until_true 5 shot_hides_bar 02-keyboard-test || fail "F8 did not open the keyboard test"
+for key in "${panel_keys[@]}"; do
+    tap "$key"
+done
+until_true 5 test "$(counted)" -ge ${#panel_keys[@]} || true
+shot 03-keyboard-all
+keys_counted=$(counted)
+
+tap clear
+tap 1
+until_true 5 shot_shows_bar 04-home-again || fail "clear + 1 did not return home"
+
+tap F9
+until_true 5 shot_shows_lamp_page 05-lamp-buzzer || fail "F9 did not open the lamp and buzzer page"
+tap F1
+lamp_on() { [ "$("$ctl" gpio 132)" = "out 1" ]; }
+until_true 5 lamp_on || fail "F1 on the lamp page did not drive line 132 high"
+
+tap F10
+until_true 5 shot_shows_ioc_page 06-ioc-fpga || fail "F10 did not open the IOC and FPGA page"
+tap F1
+fpga_read() { grep -q '^fpga Identification: "Identification: 0xc22015"$' "$log"; }
+until_true 10 fpga_read || fail "F10 then F1 did not read the FPGA's identification"
+sleep 0.3
+shot 07-fpga-verdict
+
+"$ctl" transcript >"$out/transcript.jsonl"
+{
+    echo "The check mode as the board runs it, keys from the simulated keypad"
+    echo "  keys counted: $keys_counted of ${#panel_keys[@]}"
+    echo "  danger lamp (line 132): $("$ctl" gpio 132)"
+    echo "  FPGA answer: $(grep -m 1 '^fpga Identification' "$log")"
+    echo "  screenshots: $out"
+} | tee "$out/report.txt"
+[ "$keys_counted" -eq ${#panel_keys[@]} ] || fail "$keys_counted keys counted, not ${#panel_keys[@]}"

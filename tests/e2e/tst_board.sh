@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# The check mode as its systemd unit starts it on the board, driven only by
+# the simulated keypad: runs scripts/board-tour.sh under boardsim and checks
+# what it saw, the framebuffer's screenshots and what opened the input nodes.
+#   tst_board.sh SOURCE_DIR BOARDSIM CHECKMODE UNIT ENVIRONMENT_FILE OUTDIR
+# Runs against a build tree or against the installed packages alike.
+set -uo pipefail
+src=$1 boardsim=$2 checkmode=$3 unit=$4 environment_file=$5 out=$6
+
+for tool in vncsnapshot convert cmp; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+rm -rf "$out"
+"$boardsim" -- bash "$src/scripts/board-tour.sh" "$checkmode" "$unit" "$environment_file" "$out"
+status=$?
+[ $status -ne 77 ] || exit 77 # boardsim cannot run here; it said why
+
+passed=0 failed=0
+check() { # check NAME COMMAND...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL: $name"
+    fi
+}
+log_count() { grep -cxF -- "$1" "$out/checkmode.log"; }
+# opens PATH: how many times anything opened PATH on the board
+opens() { grep -c "\"op\": \"open\", \"path\": \"$1\"" "$out/transcript.jsonl"; }
+# The soft-key bar where the X server's screenshot has it: lines across the
+# five buttons (above and below their captions) and down each button's left
+# part, black and white at half grey, may differ only by the buttons' shaded
+# edges (a pixel each). Fonts and shading are the platforms' own and are not
+# compared.
+probe() { # IMAGE GEOMETRY: the pixels, 0 or 255 each
+    convert "$1" -crop "$2" +repage -colorspace gray -threshold 50% -depth 8 gray:-
+}
+bar_difference() {
+    local geometry total=0
+    for geometry in 800x1+0+412 800x1+0+465 1x70+20+405 1x70+158+405 1x70+296+405 \
+        1x70+434+405 1x70+572+405; do
+        total=$((total + $(cmp -l <(probe "$out/$1.jpg" $geometry) \
+            <(probe "$src/docs/01-home.png" $geometry) | wc -l)))
+    done
+    echo "$total"
+}
+bar_as_on_x() {
+    local d
+    [ -f "$out/$1.jpg" ] || { echo "  no $1.jpg"; return 2; }
+    d=$(bar_difference "$1")
+    [ "$d" -le 30 ] || { echo "  $1: $d pixels of the bar differ"; false; }
+}
+
+check "the tour ran to its end" [ $status -eq 0 ]
+check "31 keys counted once each" [ "$(log_count "progBar 1")" -eq 31 ]
+check "no key counted twice" [ "$(log_count "progBar 0")" -eq 0 ]
+check "FPGA identification read" [ "$(log_count 'fpga Identification: "Identification: 0xc22015"')" -eq 1 ]
+check "danger lamp on" grep -qxF "  danger lamp (line 132): out 1" "$out/report.txt"
+check "home page's soft-key bar where X has it" bar_as_on_x 01-home
+check "bar back after clear + 1" bar_as_on_x 04-home-again
+no_bar() { bar_as_on_x "$1" >/dev/null; [ $? -eq 1 ]; }
+check "no bar on the keyboard test" no_bar 02-keyboard-test
+# Qt opens the keypad once and nothing but the program's reader opens the
+# encoder: the platform's input discovery is off.
+check "keypad opened once" [ "$(opens /dev/input/event1)" -eq 1 ]
+check "encoder opened once" [ "$(opens /dev/input/event0)" -eq 1 ]
+
+echo "board: $passed checks passed, $failed failed"
+[ $failed -eq 0 ]
