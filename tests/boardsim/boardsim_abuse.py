@@ -2,6 +2,7 @@
 """Runs inside boardsim: one abuse of the control socket (or the encoder) while a
 well-behaved client checks that `ping` and a GPIO read keep answering in time.
 usage: boardsim_abuse.py ABUSE MAX_LATENCY_MS; prints what went wrong, exits 1 if anything."""
+import json
 import os
 import resource
 import socket
@@ -154,6 +155,19 @@ def million_steps():
     request(s, "turn 1")  # wakes the reader for its last read
     reader.join(5)
     os.close(stuck)
+    # Writes of 4 kB each (refused, and logged whole) overflow the transcript's memory.
+    fd = os.open("/sys/class/gpio/gpio128/value", os.O_WRONLY)
+    for _ in range(2000):
+        try:
+            os.pwrite(fd, b"x" * 4096, 0)
+        except OSError:
+            pass
+    os.close(fd)
+    state = json.loads(request(s, "state")[3:])
+    held = int(request(s, "transcript").split("\n")[0].split()[1])
+    if state["transcriptDropped"] == 0 or held + state["transcriptDropped"] < state["transcriptCount"]:
+        failures.append(f"transcript: {held} held, {state['transcriptDropped']} dropped "
+                        f"of {state['transcriptCount']}")
 
 
 def probe(abuser, max_ms):
