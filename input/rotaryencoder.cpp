@@ -94,12 +94,26 @@ void RotaryEncoder::run()
 {
     const QByteArray path = deviceName.toLatin1();
     char text[64];
-    const int fd = ::open(path.constData(), O_RDWR);
+    // Close-on-exec: the board tools the program starts must not hold the
+    // device open (a tool that lingers would keep it busy).
+    const int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         qDebug("%s open error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
                errorText(error, text), error);
         return;
+    }
+    // Opened blocking, then switched: once poll() has reported a record, the
+    // reader takes record after record until read() says EAGAIN, one system
+    // call per record instead of a poll() and a read() for each. Should the
+    // switch fail, every read is preceded by a poll() again, so that no read
+    // can block past a stop request.
+    const int flags = ::fcntl(fd, F_GETFL);
+    const bool drains = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+    if (!drains) {
+        const int error = errno;
+        qDebug("%s fcntl error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
+               errorText(error, text), error);
     }
 
     // When the position cannot be queried, the first record becomes the
@@ -125,6 +139,7 @@ void RotaryEncoder::run()
     input_event record;
     quint64 wakeCount;
     short step = 0;
+    bool readable = false; // poll() reported records that may not all be read yet
     for (;;) {
         {
             QMutexLocker locker(&m_mutex);
@@ -135,34 +150,45 @@ void RotaryEncoder::run()
             }
         }
 
-        if (::poll(waits, 2, -1) < 0) {
-            if (errno == EINTR)
+        if (!readable) {
+            if (::poll(waits, 2, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                const int error = errno;
+                qDebug("%s poll error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(),
+                       fd, errorText(error, text), error);
+                break;
+            }
+            if (waits[1].revents & POLLIN) {
+                // Only the stop check above needs the wake; drain it so that a
+                // later run does not see a stale one.
+                [[maybe_unused]] const ssize_t drained =
+                    ::read(m_wakeFd, &wakeCount, sizeof wakeCount);
+            }
+            const short deviceEvents = waits[0].revents;
+            if (deviceEvents & (POLLERR | POLLHUP | POLLNVAL)) {
+                // An unplugged or revoked device stays in this state: polling on
+                // would spin, so the reader ends here.
+                qDebug("%s poll error.  fd = %d  revents = 0x%x", deviceName.toUtf8().constData(),
+                       fd, unsigned(deviceEvents));
+                break;
+            }
+            if (!(deviceEvents & POLLIN))
                 continue;
-            const int error = errno;
-            qDebug("%s poll error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-                   errorText(error, text), error);
-            break;
+            readable = true;
         }
-        if (waits[1].revents & POLLIN) {
-            // Only the stop check above needs the wake; drain it so that a
-            // later run does not see a stale one.
-            [[maybe_unused]] const ssize_t drained = ::read(m_wakeFd, &wakeCount, sizeof wakeCount);
-        }
-        const short deviceEvents = waits[0].revents;
-        if (deviceEvents & (POLLERR | POLLHUP | POLLNVAL)) {
-            // An unplugged or revoked device stays in this state: polling on
-            // would spin, so the reader ends here.
-            qDebug("%s poll error.  fd = %d  revents = 0x%x", deviceName.toUtf8().constData(), fd,
-                   unsigned(deviceEvents));
-            break;
-        }
-        if (!(deviceEvents & POLLIN))
-            continue;
 
-        // poll() has said that a record is queued, so this read does not block.
+        // poll() has said that a record is queued, and the descriptor does
+        // not block, so this read never holds up a stop request.
         const ssize_t got = ::read(fd, &record, sizeof record);
+        readable = drains;
         if (got < 0) {
-            // A signal broke the read: look at the stop request and wait again.
+            // Every queued record has been read: wait for the next.
+            if (errno == EAGAIN) {
+                readable = false;
+                continue;
+            }
+            // A signal broke the read: look at the stop request and go on.
             if (errno == EINTR)
                 continue;
             // ENODEV, EIO and the like do not go away by reading again.

@@ -36,7 +36,8 @@ fail() {
     "$ctl" transcript >"$out/transcript.jsonl" || true
     exit 1
 }
-shot() { vncsnapshot -quiet -quality 95 "localhost:$display" "$out/$1.jpg" >/dev/null 2>&1; }
+# By address: a fresh chroot has no /etc/hosts to name localhost.
+shot() { vncsnapshot -quiet -quality 95 "127.0.0.1:$display" "$out/$1.jpg" >/dev/null 2>&1; }
 # "r,g,b" of one pixel of a screenshot
 pixel() {
     convert "$out/$1.jpg" -format \

@@ -2,6 +2,7 @@
 # Builds the project and runs the whole test suite.
 #   scripts/test.sh          the default build
 #   scripts/test.sh asan     with AddressSanitizer and UndefinedBehaviorSanitizer
+#   scripts/test.sh tsan     the encoder and window tests with ThreadSanitizer
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}
@@ -15,5 +16,9 @@ if [ "$preset" = asan ]; then
     export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:fast_unwind_on_malloc=0}
     export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+fi
+if [ "$preset" = tsan ]; then
+    # Qt is not built with ThreadSanitizer; tests/tsan.supp says what it cannot see.
+    export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$PWD/tests/tsan.supp:second_deadlock_stack=1}
 fi
 ctest --preset "$preset"

@@ -24,6 +24,13 @@ void runBoardTool(const QString &command, int timeoutMs)
     if (tool.waitForFinished(timeoutMs) || tool.state() == QProcess::NotRunning)
         return; // ended, or never started (missing tool): either way go on
     qDebug() << "board tool" << command << "still running after" << timeoutMs << "ms, killed";
+    endBoardTool(tool);
+}
+
+void endBoardTool(QProcess &tool)
+{
+    if (tool.state() == QProcess::NotRunning)
+        return;
     tool.kill();
     tool.waitForFinished(ReapAfterKillMs);
 }

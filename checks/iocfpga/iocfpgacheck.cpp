@@ -7,7 +7,9 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QProcess>
+#include <QTimer>
 
 // The automounter mounts USB storage here, one directory per partition named
 // after its block device (sda1, sdb1, ...).
@@ -32,12 +34,25 @@ const QString FirmwareFile = QStringLiteral("/firmware.bin");
 iocFpgaCheck::iocFpgaCheck(QWidget *parent) : QWidget(parent), ui(new Ui::iocFpgaCheck)
 {
     m_process = new QProcess(this);
+    m_fpgaReadTimer = new QTimer(this);
+    m_fpgaReadTimer->setSingleShot(true);
+    m_fpgaReadTimer->setInterval(FpgaReadTimeoutMs);
+    // Coarse, a timer this long could end the read 5 % before its bound.
+    m_fpgaReadTimer->setTimerType(Qt::PreciseTimer);
+    m_fpgaJudgeTimer = new QTimer(this);
+    m_fpgaJudgeTimer->setSingleShot(true);
+    m_fpgaJudgeTimer->setInterval(FpgaJudgeIntervalMs);
     ui->setupUi(this);
     createConnections();
 }
 
 iocFpgaCheck::~iocFpgaCheck()
 {
+    // A read still running would deliver its last output from ~QProcess,
+    // which ~QWidget runs after the form below is gone: cut the process off
+    // from the page first, then end it so that it is not left running.
+    m_process->disconnect();
+    endBoardTool(*m_process);
     delete ui;
 }
 
@@ -46,8 +61,13 @@ void iocFpgaCheck::createConnections()
     connect(ui->fpgaCheckButton, &QPushButton::clicked, this, &iocFpgaCheck::fpgaIdCheck);
     // The process is the context: its output is judged only while it exists.
     connect(
-        m_process, &QProcess::readyReadStandardOutput, m_process, [this] { judgeFpgaOutput(); },
+        m_process, &QProcess::readyReadStandardOutput, m_process, [this] { takeFpgaOutput(); },
         Qt::DirectConnection);
+    connect(m_fpgaJudgeTimer, &QTimer::timeout, this, [this] {
+        if (m_fpgaPieceHeld)
+            judgeFpgaOutput();
+    });
+    connect(m_fpgaReadTimer, &QTimer::timeout, this, &iocFpgaCheck::endFpgaRead);
     connect(ui->iocCheckButton, &QPushButton::clicked, this, &iocFpgaCheck::iocIdCheck);
 }
 
@@ -56,14 +76,45 @@ void iocFpgaCheck::fpgaIdCheck()
     // The old verdict stays until the new answer replaces it.
     ui->fpgaId_label->setText(QStringLiteral("---"));
     // A read still running refuses the new start and its answer fills the labels.
+    const bool reading = m_process->state() != QProcess::NotRunning;
     const QStringList words = QProcess::splitCommand(FlashReadCommand);
     m_process->start(words.first(), words.mid(1), QIODevice::ReadWrite);
+    if (reading)
+        return;
+    // A piece of the last read still held back must not replace the "---"
+    // of this one.
+    m_fpgaJudgeTimer->stop();
+    m_fpgaPieceHeld = false;
+    m_fpgaPiece.clear();
+    m_fpgaReadTimer->start();
+}
+
+void iocFpgaCheck::endFpgaRead()
+{
+    if (m_process->state() == QProcess::NotRunning)
+        return;
+    // What was judged so far stays on the page; F1 starts a new read.
+    qDebug() << "flash read still running after" << FpgaReadTimeoutMs << "ms, killed";
+    endBoardTool(*m_process);
+}
+
+void iocFpgaCheck::takeFpgaOutput()
+{
+    // Read at once, so that the process object's buffer cannot grow, and
+    // judge now unless a piece was judged less than the interval ago.
+    m_fpgaPiece = m_process->readAllStandardOutput();
+    m_fpgaPieceHeld = true;
+    if (!m_fpgaJudgeTimer->isActive())
+        judgeFpgaOutput();
 }
 
 void iocFpgaCheck::judgeFpgaOutput()
 {
     // Each piece of output is judged alone; the last one's verdict stands.
-    QByteArray bytes = m_process->readAllStandardOutput();
+    QByteArray bytes = m_fpgaPiece;
+    m_fpgaPiece.clear();
+    m_fpgaPieceHeld = false;
+    m_fpgaJudgeTimer->start();
     const int nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);
@@ -83,8 +134,13 @@ void iocFpgaCheck::iocIdCheck()
     runBoardTool(UsbSwitchInCommand);
     runBoardTool(IocBootInCommand);
     msg.timerStart();
+    // The window may be closed, and this page deleted, while the dialog's
+    // loop runs: then there are no labels left to fill, but the IOC must
+    // still be switched back.
+    const QPointer<iocFpgaCheck> page(this);
     msg.exec(); // Escape ends the wait early; the check goes on the same way
-    searchIocUsbMemory();
+    if (page)
+        searchIocUsbMemory();
     // The IOC goes back even when it was not found: it must not stay on USB.
     runBoardTool(IocBootOutCommand);
     runBoardTool(UsbSwitchOutCommand);

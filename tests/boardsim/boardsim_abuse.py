@@ -104,6 +104,24 @@ def emfile():
 
 
 def huge_turn():
+    # A client gone while its turn is served: its "ok" must not reach the next
+    # client, which likely gets the same descriptor.
+    heir = connect()
+    start = int(request(heir, "position").split()[1])
+    heir.close()
+    gone = connect()
+    gone.sendall(b"turn 1000000\n")
+    time.sleep(0.1)  # taken, and being served
+    gone.close()
+    time.sleep(0.1)  # noticed
+    heir = connect()
+    deadline = time.monotonic() + 30
+    got = ""
+    while got != f"ok {start + 1000000}" and time.monotonic() < deadline:
+        got = request(heir, "position")
+        if not got.startswith("ok -") and not got[3:].isdigit():
+            failures.append(f"a new client's position got {got!r}")
+            break
     s = connect()
     for line, want in (("turn 100000000", "error turn: at most 1000000 steps at once"),
                        ("turn 1e8", "error usage: turn N")):

@@ -44,7 +44,7 @@ pipelining client that never reads@@pipeline@300@32
 one 1 MB bad line@@long-line@300@32
 64 MiB without a newline@@no-newline@500@32
 EMFILE on accept@prlimit --nofile=64:4096@emfile@300@32
-turn past the limit@@huge-turn@300@32
+turn past the limit@@huge-turn@1000@32
 a million steps in slices@@million-steps@2000@32
 ROWS
 

@@ -55,7 +55,7 @@ private slots:
     {
         QVERIFY2(m_board.isAvailable(), "run this test under boardsim");
         m_fd = ::open("/dev/input/event1", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        QVERIFY2(m_fd >= 0, strerror(errno));
+        QVERIFY2(m_fd >= 0, qPrintable(qt_error_string(errno)));
     }
     void cleanup()
     {

@@ -49,6 +49,7 @@ bar_difference() {
 }
 bar_as_on_x() {
     local d
+    [ -f "$out/$1.jpg" ] || { echo "  no $1.jpg"; return 2; }
     d=$(bar_difference "$1")
     [ "$d" -le 30 ] || { echo "  $1: $d pixels of the bar differ"; false; }
 }
@@ -60,7 +61,8 @@ check "FPGA identification read" [ "$(log_count 'fpga Identification: "Identific
 check "danger lamp on" grep -qxF "  danger lamp (line 132): out 1" "$out/report.txt"
 check "home page's soft-key bar where X has it" bar_as_on_x 01-home
 check "bar back after clear + 1" bar_as_on_x 04-home-again
-check "no bar on the keyboard test" eval '! bar_as_on_x 02-keyboard-test >/dev/null'
+no_bar() { bar_as_on_x "$1" >/dev/null; [ $? -eq 1 ]; }
+check "no bar on the keyboard test" no_bar 02-keyboard-test
 # Qt opens the keypad once and nothing but the program's reader opens the
 # encoder: the platform's input discovery is off.
 check "keypad opened once" [ "$(opens /dev/input/event1)" -eq 1 ]

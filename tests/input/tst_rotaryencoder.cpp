@@ -3,17 +3,21 @@
 #include "rotaryencoder.h"
 
 #include <QLCDNumber>
+#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
 #include <ctime>
 #include <linux/input.h>
 #include <memory>
+#include <mutex>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 static const QString device = QStringLiteral("/dev/input/event0");
-static QMutex logMutex;
+// A std::mutex rather than a QMutex: ThreadSanitizer sees only what is built with it, and
+// QMutex locks inside the Qt library.
+static std::mutex logMutex;
 static QStringList logLines; // the reader's debug lines about its device, from any thread
 static QtMessageHandler qtTestHandler = nullptr;
 
@@ -21,14 +25,14 @@ static void catchLine(QtMsgType type, const QMessageLogContext &context, const Q
 {
     if (type != QtDebugMsg || !message.startsWith(device + QLatin1Char(' ')))
         return qtTestHandler(type, context, message);
-    QMutexLocker locker(&logMutex);
+    const std::lock_guard<std::mutex> locker(logMutex);
     logLines.append(message);
 }
 
 // The lines so far, with the descriptor's number masked.
 static QStringList caughtLines()
 {
-    QMutexLocker locker(&logMutex);
+    const std::lock_guard<std::mutex> locker(logMutex);
     return QStringList(logLines).replaceInStrings(QRegularExpression("fd = \\d+"), "fd = N");
 }
 
@@ -45,6 +49,23 @@ static QVector<int> readerThreads()
     return found;
 }
 
+// What each open descriptor of process `pid` refers to ("/dev/input/event0",
+// "socket:[1234]", ...), by number.
+static QMap<int, QString> openFiles(const QString &pid)
+{
+    QMap<int, QString> files;
+    const QString dir = "/proc/" + pid + "/fd/";
+    for (const QString &fd :
+         QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[256];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(dir + fd).constData(), target, sizeof target);
+        if (n > 0)
+            files.insert(fd.toInt(), QString::fromLocal8Bit(target, int(n)));
+    }
+    return files;
+}
+
 // The encoder reader and the window's display of it, on the simulated board.
 class tst_RotaryEncoder : public QObject
 {
@@ -52,6 +73,7 @@ class tst_RotaryEncoder : public QObject
 
     BoardSimClient m_board;
     QVector<int> m_steps;
+    QMap<int, QString> m_given; // the descriptors this process started with
 
     static void onSignal(int) {}
     static int shown(groundwork &w) { return w.findChild<QLCDNumber *>("lcdNumber")->intValue(); }
@@ -109,6 +131,7 @@ private slots:
         if (!m_board.isAvailable())
             QSKIP("needs the simulated board: run under boardsim");
         qtTestHandler = qInstallMessageHandler(catchLine);
+        m_given = openFiles("self");
         // No SA_RESTART: the reader's wait fails with EINTR, as for any signal a library raises.
         struct sigaction action = {};
         action.sa_handler = onSignal;
@@ -120,7 +143,7 @@ private slots:
         m_board.setDeviceGone(false);
         m_board.setIoctlFails(false);
         m_steps.clear();
-        QMutexLocker locker(&logMutex);
+        const std::lock_guard<std::mutex> locker(logMutex);
         logLines.clear();
     }
 
@@ -207,6 +230,43 @@ private slots:
         }
     }
 
+    // A board tool that lingers (a hanging usbswitch, here) must hold nothing of ours, least
+    // of all the encoder's device: only the standard streams are passed on.
+    void boardToolInheritsOnlyStandardStreams()
+    {
+        std::unique_ptr<groundwork> window;
+        QVERIFY(openWindow(window)); // the reader holds the device from now on
+        QVERIFY(openFiles("self").values().contains(device));
+        QVERIFY(m_board.setScenario("tool.usbswitch", "hang"));
+        QProcess tool; // as the IOC check starts its tools
+        tool.setProcessChannelMode(QProcess::ForwardedChannels);
+        tool.start("usbswitch", {"-i"});
+        QVERIFY(tool.waitForStarted());
+        // Once the tool has called the board it runs its own code, past any exec.
+        const auto called = [this] {
+            const QVector<QJsonObject> rows = m_board.transcript().value_or(QVector<QJsonObject>());
+            return std::any_of(rows.cbegin(), rows.cend(),
+                               [](const QJsonObject &row) { return row["op"] == "exec"; });
+        };
+        QTRY_VERIFY(called());
+        QMap<int, QString> inherited = openFiles(QString::number(tool.processId()));
+        tool.kill();
+        QVERIFY(tool.waitForFinished());
+        QVERIFY(m_board.setScenario("tool.usbswitch", "ok"));
+        QVERIFY(inherited.contains(0) && inherited.contains(1) && inherited.contains(2));
+        inherited.remove(0);
+        inherited.remove(1);
+        inherited.remove(2);
+        // The rest is the tool's own (its connection to the board), or what this process was
+        // itself given by whoever started it; none of the files opened here.
+        QMap<int, QString> ours = openFiles("self");
+        for (auto given = m_given.cbegin(); given != m_given.cend(); ++given)
+            if (ours.value(given.key()) == given.value())
+                ours.remove(given.key());
+        for (const QString &file : inherited)
+            QVERIFY2(!ours.values().contains(file), qPrintable(file));
+    }
+
     void readerEndsOnlyOnStopOrLostDevice_data()
     {
         QTest::addColumn<QString>("event");
@@ -224,13 +284,14 @@ private slots:
         QFETCH(int, lines);
         QVERIFY(m_board.setPosition(1000));
         m_board.clearTranscript();
-        RotaryEncoder encoder;
-        QVERIFY(start(encoder));
+        // On the heap: its memory, unlike a stack frame, is not reused by the next call.
+        const auto encoder = std::make_unique<RotaryEncoder>();
+        QVERIFY(start(*encoder));
         if (event == "stop")
-            encoder.stop();
+            encoder->stop();
         // stop() only raises the flag: the reader sees it once woken, until then it waits on.
         QTest::qWait(200);
-        QVERIFY(encoder.isRunning());
+        QVERIFY(encoder->isRunning());
         if (event == "gone")
             QVERIFY(m_board.setDeviceGone(true));
         else
@@ -240,7 +301,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(m_steps, QVector<int>{1}, 2000);
             return;
         }
-        QTRY_VERIFY_WITH_TIMEOUT(encoder.isFinished(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(encoder->isFinished(), 1000);
         // Process CPU time: a reader looping on an error would burn a whole core, ~2000 ms here.
         const std::clock_t before = std::clock();
         QTest::qWait(2000);
@@ -253,7 +314,7 @@ private slots:
         // (counted from the old one, 1999 would be a jump).
         QVERIFY(m_board.setDeviceGone(false));
         QVERIFY(m_board.setPosition(2000));
-        QVERIFY(start(encoder));
+        QVERIFY(start(*encoder));
         QVERIFY(m_board.turn(-1));
         QTRY_COMPARE_WITH_TIMEOUT(m_steps, QVector<int>{-1}, 2000);
     }

@@ -10,6 +10,10 @@
 #include <QThread>
 #include <QtTest>
 
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+
 const QString MediaDir = QStringLiteral("/run/media");
 const QStringList SwitchOverCalls = {"usbswitch -i", "iocboot -i", "iocboot -f", "usbswitch -f"};
 const QString Success = QStringLiteral("FPGA Check Success!"), Fail = "FPGA Check FAIL!";
@@ -100,8 +104,11 @@ private slots:
     }
     void cleanup()
     {
+        if (!m_page) // the test deleted it
+            return;
         QTRY_COMPARE(m_flash->state(), QProcess::NotRunning); // else killed with a warning
         delete m_page;
+        m_page = nullptr;
     }
 
     void startsWithNoFindingsAndNoVerdicts()
@@ -154,6 +161,91 @@ private slots:
         if (pieces)
             QCOMPARE(debug.last(), "fpga Identification: \"" + finding.replace('\n', "\\n") + '"');
     }
+    // A flash that never ends is killed at the bound; what was judged stays, F1 reads anew.
+    void fpgaReadIsKilledAtItsBound_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::newRow("hanging") << "tool.flash=hang";  // never a word: "---" stays
+        QTest::newRow("chattering") << "flash=chatter"; // the answer over and over
+    }
+    void fpgaReadIsKilledAtItsBound()
+    {
+        QFETCH(QString, scenario);
+        QVERIFY(setScenario({scenario}));
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        QElapsedTimer clock;
+        clock.start();
+        QTest::keyClick(m_page, Qt::Key_F1);
+        QTRY_VERIFY(m_flash->state() != QProcess::NotRunning);
+        QTRY_COMPARE_WITH_TIMEOUT(m_flash->state(), QProcess::NotRunning,
+                                  iocFpgaCheck::FpgaReadTimeoutMs + 5000);
+        const qint64 tookMs = clock.elapsed();
+        QTest::qWait(2 * iocFpgaCheck::FpgaJudgeIntervalMs); // a piece held back is judged
+        getrusage(RUSAGE_SELF, &after);
+        const auto ms = [](const timeval &t) {
+            return t.tv_sec * 1000 + t.tv_usec / 1000;
+        };
+        const qint64 cpuMs =
+            ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime);
+        QVERIFY(tookMs >= iocFpgaCheck::FpgaReadTimeoutMs);
+        QCOMPARE(g_debugLines.filter("flash read"),
+                 QStringList{"flash read still running after 10000 ms, killed"});
+        // At most one judgement per interval keeps the log and the GUI thread's share bounded.
+        const QStringList judged = g_debugLines.filter("fpga Identification: ");
+        QVERIFY2(judged.size() <= tookMs / iocFpgaCheck::FpgaJudgeIntervalMs + 2,
+                 qPrintable(QString::number(judged.size())));
+        QVERIFY2(cpuMs < tookMs / 2,
+                 qPrintable(QStringLiteral("%1 ms of CPU in %2 ms").arg(cpuMs).arg(tookMs)));
+        QString finding = text("fpgaId_label");
+        QCOMPARE(judged.isEmpty() ? "---" : judged.last(),
+                 judged.isEmpty() ? finding
+                                  : "fpga Identification: \"" + finding.replace('\n', "\\n") + '"');
+        QVERIFY(setScenario({"flash=good", "tool.flash=ok"}));
+        QVERIFY(runFpgaCheck());
+        QCOMPARE(text("fpgaId_label") + '|' + text("fpgaCheckResut_label"),
+                 "Identification: 0xc22015|" + Success);
+    }
+
+    // Closing the window mid-read: nothing reaches the page once its destructor has begun.
+    void deletingThePageEndsTheReadUnheard_data()
+    {
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<int>("heard"); // judgements to wait for before deleting
+        QTest::newRow("silent") << "tool.flash=hang" << 0;
+        QTest::newRow("chattering") << "flash=chatter" << 3;
+        QTest::newRow("between pieces") << "flash=pieces" << 1; // the second is 300 ms away
+    }
+    void deletingThePageEndsTheReadUnheard()
+    {
+        QFETCH(QString, scenario);
+        QFETCH(int, heard);
+        QVERIFY(setScenario({scenario}));
+        QTest::keyClick(m_page, Qt::Key_F1);
+        QTRY_COMPARE(m_flash->state(), QProcess::Running);
+        QTRY_VERIFY(g_debugLines.filter("fpga Identification: ").size() >= heard);
+        const qint64 pid = m_flash->processId();
+        g_debugLines.clear();
+        delete m_page;
+        m_page = nullptr;
+        QCOMPARE(g_debugLines, QStringList());
+        QVERIFY(::kill(pid, 0) == -1 && errno == ESRCH); // ended and reaped, not left running
+    }
+    void deletingThePageDuringTheIocWaitStillSwitchesBack()
+    {
+        QTimer closer;
+        closer.setSingleShot(true);
+        connect(&closer, &QTimer::timeout, this, [this] {
+            QVERIFY(QApplication::activeModalWidget()); // inside the dialog's wait
+            delete m_page;
+            m_page = nullptr;
+        });
+        closer.start(1000);
+        QTest::keyClick(m_page, Qt::Key_F2);
+        QTRY_COMPARE_WITH_TIMEOUT(toolCalls(), SwitchOverCalls, 15000);
+        QVERIFY(!m_page);
+    }
+
     void searchFindsFirmwareUnderSdEntries_data()
     {
         QTest::addColumn<QStringList>("entries"); // under /run/media; "x/" is a directory

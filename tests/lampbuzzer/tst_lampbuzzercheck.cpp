@@ -52,10 +52,12 @@ QStringList lampWrites(const QString &levels, bool lampLine = true)
     return writes;
 }
 
+// Only the rows written for the board this run is on become test cases.
 void addRow(const char *name, const QString &board, const QString &actions,
             const QStringList &writes)
 {
-    QTest::newRow(name) << board << actions.split(' ', Qt::SkipEmptyParts) << writes;
+    if (board == s_board)
+        QTest::newRow(name) << actions.split(' ', Qt::SkipEmptyParts) << writes;
 }
 
 } // namespace
@@ -102,7 +104,6 @@ QStringList tst_lampBuzzerCheck::boardWrites()
 
 void tst_lampBuzzerCheck::windowWritesWhatTheBoardAccepts_data()
 {
-    QTest::addColumn<QString>("board");
     QTest::addColumn<QStringList>("actions"); // none: the process's first page is built
     QTest::addColumn<QStringList>("writes");
     // First start, each text one write without line end: line numbers, each
@@ -140,11 +141,8 @@ void tst_lampBuzzerCheck::windowWritesWhatTheBoardAccepts_data()
 
 void tst_lampBuzzerCheck::windowWritesWhatTheBoardAccepts()
 {
-    QFETCH(QString, board);
     QFETCH(QStringList, actions);
     QFETCH(QStringList, writes);
-    if (board != s_board)
-        QSKIP("written for another board");
     s_messages.clear();      // the program starts and says nothing
     if (actions.isEmpty()) { // these rows come first: the board is still fresh
         QVERIFY(m_board.clearTranscript());

@@ -24,8 +24,8 @@ public:
     int signalFd() const { return m_signalFd; }
     // Starts the namespace's init, which runs `command` with the signal mask
     // cleared; `noPidfd` installs the filter of nopidfd.h in it first.
-    // `inChild` runs in the init before it forks the command (system calls
-    // only); what it installs there (a seccomp filter) the command inherits.
+    // `inChild` runs in the init before the command is forked (system calls
+    // only); a seccomp filter it installs holds for the command.
     bool start(const std::vector<std::string> &command, bool noPidfd,
                const std::function<void()> &inChild, std::string *error);
     void onSignals();

@@ -147,10 +147,12 @@ ControlDispatch::Reply ControlDispatch::turn(int client, const Args &a)
 
 void ControlDispatch::serveTurns()
 {
-    int budget = stepsPerSlice;
-    while (!m_turns.empty() && budget > 0) {
+    // A slice is measured in time, not steps: a slow build (sanitizers) or a
+    // busy machine still answers everything else in between.
+    const Clock::time_point until = Clock::now() + sliceTime;
+    while (!m_turns.empty() && Clock::now() < until) {
         PendingTurn &t = m_turns.front();
-        const int now = std::max(-budget, std::min(budget, t.steps));
+        const int now = std::max(-stepsPerCheck, std::min(stepsPerCheck, t.steps));
         // One detent is one packet: the new position, then SYN_REPORT. The
         // input core keeps the axis in a 32-bit value that wraps at its ends:
         // unsigned arithmetic gives the same bits without overflowing an int.
@@ -161,7 +163,6 @@ void ControlDispatch::serveTurns()
             m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
         }
         t.steps -= now;
-        budget -= std::abs(now);
         if (t.steps == 0) {
             const int client = t.client;
             m_turns.pop_front();

@@ -48,7 +48,8 @@ public:
     // A turn takes at most this many steps, a slice of them per iteration of
     // the loop, so that no request holds up the board for long.
     static constexpr int maxTurnSteps = 1000000;
-    static constexpr int stepsPerSlice = 1024;
+    static constexpr std::chrono::milliseconds sliceTime{2};
+    static constexpr int stepsPerCheck = 64; // between looks at the clock
 
 private:
     using Args = std::vector<std::string>;

@@ -1,6 +1,8 @@
 #include "controlserver.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -11,7 +13,7 @@
 namespace {
 
 // One read per readiness: a flooding client gets no more of the loop than others.
-constexpr size_t readChunk = 16 * 1024;
+constexpr size_t readChunk = size_t{16} * 1024;
 constexpr size_t excerptBytes = 40;
 const char tooManyClients[] = "error too many clients\n";
 
@@ -124,7 +126,12 @@ void ControlServer::acceptOne()
 {
     int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd >= 0) {
-        m_clients[fd] = Client{};
+        // Ids are not reused as descriptors are: a reply due to a client
+        // that left can never reach the next one to get its descriptor.
+        const int id = m_nextId;
+        m_nextId = m_nextId == INT_MAX ? 1 : m_nextId + 1;
+        m_clients[fd].id = id;
+        m_fdOfId[id] = fd;
         return;
     }
     if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM)
@@ -182,8 +189,8 @@ void ControlServer::processLines(int fd)
         // Only bytes not yet searched are searched: a long line arriving in
         // many reads costs linear time, not quadratic.
         const size_t from = c.inStart + c.scanned;
-        const void *hit = std::memchr(c.in.data() + from, '\n', c.in.size() - from);
-        if (!hit) {
+        const auto hit = std::find(c.in.begin() + long(from), c.in.end(), '\n');
+        if (hit == c.in.end()) {
             c.scanned = c.in.size() - c.inStart;
             if (c.scanned > maxLineBytes)
                 reject(fd, c, "error request line too long");
@@ -193,7 +200,7 @@ void ControlServer::processLines(int fd)
             }
             return;
         }
-        const size_t nl = size_t(static_cast<const char *>(hit) - c.in.data());
+        const size_t nl = size_t(hit - c.in.begin());
         if (nl - c.inStart > maxLineBytes) {
             reject(fd, c, "error request line too long");
             return;
@@ -203,9 +210,10 @@ void ControlServer::processLines(int fd)
         c.scanned = 0;
         c.waiting = true;
         std::string text;
-        m_dispatching = fd;
-        const bool now = m_handler(fd, line, &text);
-        m_dispatching = -1;
+        const int id = c.id;
+        m_dispatching = id;
+        const bool now = m_handler(id, line, &text);
+        m_dispatching = 0;
         if (now)
             answer(fd, text);
     }
@@ -213,21 +221,24 @@ void ControlServer::processLines(int fd)
 
 void ControlServer::reply(int client, const std::string &text)
 {
+    auto fd = m_fdOfId.find(client);
+    if (fd == m_fdOfId.end())
+        return; // it left meanwhile
     // Answered from inside its own request: processLines() goes on with the
     // next line itself, without recursing once per pipelined request.
-    if (!answer(client, text) || client == m_dispatching)
+    if (!answer(fd->second, text) || client == m_dispatching)
         return;
-    processLines(client);
+    processLines(fd->second);
 }
 
-bool ControlServer::answer(int client, const std::string &text)
+bool ControlServer::answer(int fd, const std::string &text)
 {
-    auto it = m_clients.find(client);
+    auto it = m_clients.find(fd);
     if (it == m_clients.end())
         return false;
     it->second.waiting = false;
-    queue(client, it->second, text);
-    return m_clients.count(client) > 0;
+    queue(fd, it->second, text);
+    return m_clients.count(fd) > 0;
 }
 
 void ControlServer::queue(int fd, Client &c, const std::string &text)
@@ -284,6 +295,9 @@ void ControlServer::reject(int fd, Client &c, const std::string &error)
 void ControlServer::drop(int fd)
 {
     ::close(fd);
+    auto it = m_clients.find(fd);
+    if (it != m_clients.end())
+        m_fdOfId.erase(it->second.id);
     m_clients.erase(fd);
     // A descriptor is free again.
     m_acceptPausedUntil = {};
@@ -294,6 +308,7 @@ void ControlServer::closeAll()
     for (auto &c : m_clients)
         ::close(c.first);
     m_clients.clear();
+    m_fdOfId.clear();
     for (int *fd : {&m_listenFd, &m_reserveFd}) {
         if (*fd >= 0)
             ::close(*fd);

@@ -21,10 +21,10 @@ class ControlServer
 {
 public:
     // Longer than any real request (a tool's arguments); shorter than harm.
-    static constexpr size_t maxLineBytes = 64 * 1024;
+    static constexpr size_t maxLineBytes = size_t{64} * 1024;
     // Replies a client has not read yet. A single reply is always queued on an
     // empty queue, so the transcript reply can be larger.
-    static constexpr size_t maxQueuedBytes = 1024 * 1024;
+    static constexpr size_t maxQueuedBytes = size_t{1024} * 1024;
     // Requests of one client served per loop iteration: a 16 KiB read of
     // pipelined requests must not hold up the rest of the board.
     static constexpr int linesPerTurn = 16;
@@ -34,7 +34,7 @@ public:
     static constexpr std::chrono::milliseconds acceptPause{100};
 
     // Returns true with the reply in *reply, or false to answer later through
-    // reply().
+    // reply(). `client` names the connection, never reused while boardsim runs.
     using Handler = std::function<bool(int client, const std::string &line, std::string *reply)>;
 
     ControlServer() = default;
@@ -62,6 +62,7 @@ public:
 private:
     struct Client
     {
+        int id = 0;
         std::string in;
         size_t inStart = 0; // bytes before it were already taken as lines
         size_t scanned = 0; // bytes from inStart on known to hold no newline
@@ -78,7 +79,7 @@ private:
     // Received bytes not yet searched for a line end.
     static bool hasUnread(const Client &c) { return c.in.size() > c.inStart + c.scanned; }
     // Queues a reply; false when the client is gone (or went because of it).
-    bool answer(int client, const std::string &text);
+    bool answer(int fd, const std::string &text);
     void queue(int fd, Client &c, const std::string &text);
     void flush(int fd, Client &c);
     void reject(int fd, Client &c, const std::string &error);
@@ -90,7 +91,9 @@ private:
     int m_reserveFd = -1;
     std::chrono::steady_clock::time_point m_acceptPausedUntil;
     std::string m_path;
-    std::map<int, Client> m_clients;
+    std::map<int, Client> m_clients; // by descriptor
+    std::map<int, int> m_fdOfId;
+    int m_nextId = 1;
     Handler m_handler;
-    int m_dispatching = -1; // the client whose request the handler is running
+    int m_dispatching = 0; // the client whose request the handler is running
 };

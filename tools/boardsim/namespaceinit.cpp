@@ -81,7 +81,6 @@ void runNamespaceInit(int parentAlive, std::vector<char *> argv, bool noPidfd,
     pollfd p{parentAlive, POLLIN, 0};
     if (poll(&p, 1, 0) != 0) // boardsim died before the line above took effect
         _exit(127);
-    // Before the descriptors go: it may send one back to boardsim.
     inChild();
     closeBoardsimDescriptors(parentAlive);
     mountOwnProc();

@@ -14,7 +14,8 @@
 //
 // `parentAlive` is the read end of a pipe whose write end only boardsim
 // holds: end-of-file on it means boardsim is already gone. `noPidfd` installs
-// the filter of nopidfd.h in the command. `inChild` runs before the command
-// is forked, so that a seccomp filter it installs covers the command too.
+// the filter of nopidfd.h in the command. `inChild` runs first, with
+// boardsim's descriptors still open (system calls only); seccomp filters it
+// installs hold for the command, which inherits them.
 [[noreturn]] void runNamespaceInit(int parentAlive, std::vector<char *> argv, bool noPidfd,
                                    const std::function<void()> &inChild);

@@ -7,8 +7,8 @@ namespace {
 
 const std::set<std::string> iocValues = {"present", "absent", "late", "upper", "second"};
 const std::set<std::string> toolValues = {"ok", "slow", "hang", "missing", "fail"};
-const std::set<std::string> flashValues = {"good",   "case",   "banner", "empty",
-                                           "pieces", "silent", "missing"};
+const std::set<std::string> flashValues = {"good",   "case",   "banner",  "empty",
+                                           "pieces", "silent", "missing", "chatter"};
 
 bool isDelay(const std::string &value)
 {

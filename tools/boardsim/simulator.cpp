@@ -59,6 +59,12 @@ int Simulator::run()
 
 bool Simulator::setUp(std::string *error)
 {
+    // Without /proc boardsim cannot find its own tools (through /proc/self/exe)
+    // nor set up the namespaces; a fresh chroot often lacks it.
+    if (access("/proc/self/exe", F_OK) != 0) {
+        *error = "/proc is not mounted; in a chroot: mount -t proc proc /proc";
+        return false;
+    }
     const std::string toolPath = ToolBox::toolExecutable();
     if (!m_namespace.enter(error) || !m_command.prepare(error))
         return false;

@@ -42,7 +42,7 @@ public:
     // In memory only the newest entries are kept, up to this many bytes of
     // text (each entry counted with its bookkeeping): a long session, say a
     // million encoder steps, must not make the simulator grow without bound.
-    static constexpr size_t maxHeldBytes = 4 * 1024 * 1024;
+    static constexpr size_t maxHeldBytes = size_t{4} * 1024 * 1024;
     static constexpr size_t entryOverhead = 64;
 
     // Also appends every entry, dropped from memory or not, to this file
