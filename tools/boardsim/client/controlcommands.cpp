@@ -9,7 +9,8 @@ using C = ControlCommand;
 
 constexpr ControlCommandSpec entries[] = {
     {C::Ping, "ping", 0, 0, "", "answers \"boardsim\"", false, false},
-    {C::Turn, "turn", 1, 1, "N", "turn the encoder N steps (negative: back), |N| <= 1000000", false, false},
+    {C::Turn, "turn", 1, 1, "N", "turn the encoder N steps (negative: back), |N| <= 1000000", false,
+     false},
     {C::TurnTo, "turn-to", 1, 1, "P", "move the encoder to P in one record", false, false},
     {C::Record, "record", 3, 3, "TYPE CODE VALUE", "queue one raw record on event0", false, false},
     {C::SetPosition, "set-position", 1, 1, "P", "set the axis without a record", false, false},
