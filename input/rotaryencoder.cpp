@@ -175,7 +175,6 @@ void RotaryEncoder::run()
             }
             if (!(deviceEvents & POLLIN))
                 continue;
-            readable = true;
         }
 
         // poll() has said that a record is queued, and the descriptor does

@@ -67,15 +67,20 @@ shot_shows_ioc_page() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && lig
 shot_hides_bar() { shot "$1" && ! bar_shown "$1"; }
 tap() { "$ctl" key tap "$1" >/dev/null; }
 counted() { grep -c '^progBar 1$' "$log" || true; }
+counted_at_least() { [ "$(counted)" -ge "$1" ]; }
 
 until_true 10 shot_shows_bar 01-home || fail "no home page on the framebuffer after 10 s"
 
 tap F8
 until_true 5 shot_hides_bar 02-keyboard-test || fail "F8 did not open the keyboard test"
+# A keypad's evdev buffer holds 64 events, 16 taps: each key is let in once the
+# one before it counted, as fingers would, so that a slow build loses none.
+typed=0
 for key in "${panel_keys[@]}"; do
     tap "$key"
+    typed=$((typed + 1))
+    until_true 5 counted_at_least $typed || break
 done
-until_true 5 test "$(counted)" -ge ${#panel_keys[@]} || true
 shot 03-keyboard-all
 keys_counted=$(counted)
 

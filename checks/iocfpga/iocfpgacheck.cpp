@@ -64,7 +64,7 @@ void iocFpgaCheck::createConnections()
         m_process, &QProcess::readyReadStandardOutput, m_process, [this] { takeFpgaOutput(); },
         Qt::DirectConnection);
     connect(m_fpgaJudgeTimer, &QTimer::timeout, this, [this] {
-        if (m_fpgaPieceHeld)
+        if (m_fpgaHeldBytes > 0)
             judgeFpgaOutput();
     });
     connect(m_fpgaReadTimer, &QTimer::timeout, this, &iocFpgaCheck::endFpgaRead);
@@ -84,8 +84,7 @@ void iocFpgaCheck::fpgaIdCheck()
     // A piece of the last read still held back must not replace the "---"
     // of this one.
     m_fpgaJudgeTimer->stop();
-    m_fpgaPieceHeld = false;
-    m_fpgaPiece.clear();
+    m_fpgaHeldBytes = 0;
     m_fpgaReadTimer->start();
 }
 
@@ -100,20 +99,23 @@ void iocFpgaCheck::endFpgaRead()
 
 void iocFpgaCheck::takeFpgaOutput()
 {
-    // Read at once, so that the process object's buffer cannot grow, and
-    // judge now unless a piece was judged less than the interval ago.
-    m_fpgaPiece = m_process->readAllStandardOutput();
-    m_fpgaPieceHeld = true;
-    if (!m_fpgaJudgeTimer->isActive())
+    if (!m_fpgaJudgeTimer->isActive()) {
         judgeFpgaOutput();
+        return;
+    }
+    // Judged less than the interval ago: this piece waits in the process
+    // object's buffer, and the piece that waited there before is dropped
+    // unread (it would have been replaced unjudged), without a copy, so the
+    // buffer holds one piece at most.
+    m_process->skip(m_fpgaHeldBytes);
+    m_fpgaHeldBytes = m_process->bytesAvailable();
 }
 
 void iocFpgaCheck::judgeFpgaOutput()
 {
     // Each piece of output is judged alone; the last one's verdict stands.
-    QByteArray bytes = m_fpgaPiece;
-    m_fpgaPiece.clear();
-    m_fpgaPieceHeld = false;
+    QByteArray bytes = m_process->readAllStandardOutput();
+    m_fpgaHeldBytes = 0;
     m_fpgaJudgeTimer->start();
     const int nul = bytes.indexOf('\0');
     if (nul >= 0)

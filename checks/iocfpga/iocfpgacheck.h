@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QWidget>
 
 class QProcess;
@@ -47,7 +46,7 @@ private:
     QProcess *m_process;
     QTimer *m_fpgaReadTimer;
     QTimer *m_fpgaJudgeTimer;
-    // The latest piece of output not judged yet, and whether there is one.
-    QByteArray m_fpgaPiece;
-    bool m_fpgaPieceHeld = false;
+    // The size of the latest piece of output, held unjudged in the process
+    // object's buffer; 0 when none is held.
+    qint64 m_fpgaHeldBytes = 0;
 };

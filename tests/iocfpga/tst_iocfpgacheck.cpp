@@ -195,8 +195,11 @@ private slots:
         const QStringList judged = g_debugLines.filter("fpga Identification: ");
         QVERIFY2(judged.size() <= tookMs / iocFpgaCheck::FpgaJudgeIntervalMs + 2,
                  qPrintable(QString::number(judged.size())));
-        QVERIFY2(cpuMs < tookMs / 2,
+#if !defined(__SANITIZE_ADDRESS__)
+        // (Not under AddressSanitizer, whose allocator makes each of Qt's pipe reads far dearer.)
+        QVERIFY2(cpuMs < tookMs / 4,
                  qPrintable(QStringLiteral("%1 ms of CPU in %2 ms").arg(cpuMs).arg(tookMs)));
+#endif
         QString finding = text("fpgaId_label");
         QCOMPARE(judged.isEmpty() ? "---" : judged.last(),
                  judged.isEmpty() ? finding
