@@ -5,6 +5,7 @@ usage: boardsim_abuse.py ABUSE MAX_LATENCY_MS; prints what went wrong, exits 1 i
 import json
 import os
 import resource
+import signal
 import socket
 import sys
 import threading
@@ -15,9 +16,20 @@ failures = []
 
 
 def connect():
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(PATH)
-    return s
+    # Bounded waits everywhere: a simulator that fails a row must not hang it.
+    # (A full backlog fails a Unix socket's connect at once, with EAGAIN.)
+    deadline = time.monotonic() + 10
+    while True:
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.settimeout(10)
+        try:
+            s.connect(PATH)
+            return s
+        except BlockingIOError:
+            s.close()
+            if time.monotonic() > deadline:
+                raise socket.timeout("nobody accepts") from None
+            time.sleep(0.01)
 
 
 def request(s, line):
@@ -91,12 +103,16 @@ def emfile():
     # boardsim runs with 64 descriptors: most of these find none left.
     held, refused = [], 0
     for _ in range(200):
-        s = connect()
-        held.append(s)
+        try:
+            held.append(connect())
+        except socket.timeout:
+            failures.append("connect hung: nobody accepts")
+            return
     time.sleep(0.3)  # the refusals arrive; a spinning accept would show in the CPU time
     for s in held:
+        s.setblocking(False)
         try:
-            if s.recv(100, socket.MSG_DONTWAIT) == b"error too many clients\n":
+            if s.recv(100) == b"error too many clients\n":
                 refused += 1
         except BlockingIOError:
             pass
@@ -182,7 +198,12 @@ def probe(abuser, max_ms):
             print(f, flush=True)
         os._exit(1 if failures else 0)
     rounds, status = 0, None
+    deadline = time.monotonic() + 60
     while status is None or rounds < 20:
+        if time.monotonic() > deadline:
+            os.kill(abuse, signal.SIGKILL)
+            failures.append("the abuse did not end within 60 s")
+            break
         t = time.monotonic()
         if request(s, "ping") != "ok boardsim":
             failures.append("ping did not answer ok")

@@ -103,8 +103,9 @@ void ControlServer::onTimer()
 void ControlServer::onEvents(const pollfd &p)
 {
     if (p.fd == m_listenFd) {
-        if (p.revents & POLLIN)
-            acceptOne();
+        // A burst of clients is taken in a few iterations, not one a turn.
+        for (int i = 0; i < acceptsPerTurn && (p.revents & POLLIN) && acceptOne(); ++i) {
+        }
         return;
     }
     auto it = m_clients.find(p.fd);
@@ -122,7 +123,7 @@ void ControlServer::onEvents(const pollfd &p)
         readFrom(p.fd, it->second);
 }
 
-void ControlServer::acceptOne()
+bool ControlServer::acceptOne()
 {
     int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd >= 0) {
@@ -132,10 +133,10 @@ void ControlServer::acceptOne()
         m_nextId = m_nextId == INT_MAX ? 1 : m_nextId + 1;
         m_clients[fd].id = id;
         m_fdOfId[id] = fd;
-        return;
+        return true;
     }
     if (errno != EMFILE && errno != ENFILE && errno != ENOBUFS && errno != ENOMEM)
-        return; // EAGAIN, a client that left before we got to it, a signal
+        return false; // EAGAIN, a client that left before we got to it, a signal
     // The waiting client would keep the socket readable and the loop
     // spinning: the reserve descriptor makes room to tell it and close it.
     if (m_reserveFd >= 0) {
@@ -148,10 +149,11 @@ void ControlServer::acceptOne()
         }
         m_reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (fd >= 0 && m_reserveFd >= 0)
-            return;
+            return true;
     }
     // Not even that: stop accepting for a while (or until a client leaves).
     m_acceptPausedUntil = std::chrono::steady_clock::now() + acceptPause;
+    return false;
 }
 
 void ControlServer::readFrom(int fd, Client &c)

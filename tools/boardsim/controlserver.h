@@ -28,6 +28,7 @@ public:
     // Requests of one client served per loop iteration: a 16 KiB read of
     // pipelined requests must not hold up the rest of the board.
     static constexpr int linesPerTurn = 16;
+    static constexpr int acceptsPerTurn = 16;
     // How long a client being closed for misbehaving gets to read its error.
     static constexpr std::chrono::milliseconds lingerTime{1000};
     // How long accepting pauses when no descriptor is left even to refuse one.
@@ -72,7 +73,8 @@ private:
         bool closing = false; // told why it is dropped; only its error goes out
         std::chrono::steady_clock::time_point closeBy;
     };
-    void acceptOne();
+    // False when there was none to take (or no room for one).
+    bool acceptOne();
     void readFrom(int fd, Client &c);
     // Serves up to linesPerTurn complete request lines.
     void processLines(int fd);
