@@ -57,9 +57,9 @@ bool parseOnOff(const std::string &text, bool *value)
 
 std::string usage(C id)
 {
-    const ControlCommandSpec &spec = controlCommand(id);
-    return error(std::string("usage: ") + spec.name + (*spec.arguments ? " " : "") +
-                 spec.arguments);
+    const ControlCommandSpec &command = controlCommand(id);
+    return error(std::string("usage: ") + command.name + (*command.arguments ? " " : "") +
+                 command.arguments);
 }
 
 const char *boolText(bool b)
@@ -104,18 +104,18 @@ bool ControlDispatch::handle(int client, const std::string &line, std::string *r
         *reply = error("empty request");
         return true;
     }
-    const ControlCommandSpec *spec = findControlCommand(args[0]);
-    if (!spec) {
+    const ControlCommandSpec *command = findControlCommand(args[0]);
+    if (!command) {
         *reply = error("unknown command '" + ControlServer::excerpt(args[0]) + "'");
         return true;
     }
     args.erase(args.begin());
-    if (int(args.size()) < spec->minArgs || int(args.size()) > spec->maxArgs) {
-        *reply = usage(spec->id);
+    if (int(args.size()) < command->minArgs || int(args.size()) > command->maxArgs) {
+        *reply = usage(command->id);
         return true;
     }
     for (const Binding &b : bindings) {
-        if (b.id != spec->id)
+        if (b.id != command->id)
             continue;
         Reply r = (this->*b.handler)(client, args);
         if (!r)
@@ -123,7 +123,7 @@ bool ControlDispatch::handle(int client, const std::string &line, std::string *r
         *reply = *r;
         return true;
     }
-    *reply = error(std::string("no handler for '") + spec->name + "'");
+    *reply = error(std::string("no handler for '") + command->name + "'");
     return true;
 }
 

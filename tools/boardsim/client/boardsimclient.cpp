@@ -33,8 +33,8 @@ public:
     // Reconnects once, as the simulator may have dropped an idle connection.
     bool call(C id, const std::vector<std::string> &args = {}, QString *payload = nullptr)
     {
-        const ControlCommandSpec &spec = controlCommand(id);
-        const int timeoutMs = replyMs + (spec.waits ? std::stoi(args.back()) : 0);
+        const ControlCommandSpec &command = controlCommand(id);
+        const int timeoutMs = replyMs + (command.waits ? std::stoi(args.back()) : 0);
         const std::string line = controlRequest(id, args);
         std::string reply;
         bool sent = false;

@@ -33,12 +33,12 @@ int main(int argc, char **argv)
         printUsage(stdout);
         return 0;
     }
-    const ControlCommandSpec *spec = argc < 2 ? nullptr : findControlCommand(argv[1]);
+    const ControlCommandSpec *command = argc < 2 ? nullptr : findControlCommand(argv[1]);
     const int args = argc - 2;
-    if (!spec || args < spec->minArgs || args > spec->maxArgs) {
+    if (!command || args < command->minArgs || args > command->maxArgs) {
         if (argc >= 2)
             std::fprintf(stderr, "boardsim-ctl: %s '%s'\n",
-                         spec ? "wrong number of arguments for" : "unknown command", argv[1]);
+                         command ? "wrong number of arguments for" : "unknown command", argv[1]);
         printUsage(stderr);
         return 2;
     }
@@ -51,14 +51,14 @@ int main(int argc, char **argv)
     std::string reply;
     // A wait may take as long as the caller asked for, and then some.
     int timeoutMs = 15000;
-    if (spec->waits)
+    if (command->waits)
         timeoutMs += std::atoi(argv[argc - 1]);
     if (!conn.request(line, &reply, timeoutMs))
         return fail(reply);
     if (reply.compare(0, 2, "ok") != 0)
         return fail(reply.compare(0, 6, "error ") == 0 ? reply.substr(6) : reply);
     std::string payload = reply.size() > 3 ? reply.substr(3) : std::string();
-    if (spec->multiLine) {
+    if (command->multiLine) {
         long count = std::atol(payload.c_str());
         for (long i = 0; i < count; ++i) {
             std::string entry;
