@@ -135,28 +135,18 @@ class TestBoardSimKernel : public QObject
         const int arg = w.value(2).toInt();
         char buf[256] = {};
         int size = w.size() > 3 ? w[3].toInt() : int(sizeof(buf));
-        unsigned long request = 0;
-        if (name == "VERSION" || name == "ID" || name == "REP")
-            request = name == "VERSION" ? EVIOCGVERSION : name == "ID" ? EVIOCGID : EVIOCGREP;
-        else if (name == "NAME" || name == "PHYS" || name == "UNIQ" || name == "PROP")
-            request = name == "NAME"   ? EVIOCGNAME(size = arg ? arg : size)
-                      : name == "PHYS" ? EVIOCGPHYS(size)
-                      : name == "UNIQ" ? EVIOCGUNIQ(size)
-                                       : EVIOCGPROP(size);
-        else if (name == "KEY" || name == "LED" || name == "SND" || name == "SW")
-            request = name == "KEY"   ? EVIOCGKEY(size)
-                      : name == "LED" ? EVIOCGLED(size)
-                      : name == "SND" ? EVIOCGSND(size)
-                                      : EVIOCGSW(size);
-        else if (name == "BIT")
-            request = EVIOCGBIT(arg, size);
-        else if (name == "ABS")
-            request = EVIOCGABS(arg);
-        else if (name == "CLOCK") {
-            request = EVIOCSCLOCKID;
+        if (name == "NAME" && arg)
+            size = arg;
+        const QHash<QString, unsigned long> requests = {
+            {"VERSION", EVIOCGVERSION}, {"ID", EVIOCGID},           {"REP", EVIOCGREP},
+            {"NAME", EVIOCGNAME(size)}, {"PHYS", EVIOCGPHYS(size)}, {"UNIQ", EVIOCGUNIQ(size)},
+            {"PROP", EVIOCGPROP(size)}, {"KEY", EVIOCGKEY(size)},   {"LED", EVIOCGLED(size)},
+            {"SND", EVIOCGSND(size)},   {"SW", EVIOCGSW(size)},     {"BIT", EVIOCGBIT(arg, size)},
+            {"ABS", EVIOCGABS(arg)},    {"CLOCK", EVIOCSCLOCKID}};
+        const unsigned long request =
+            requests.value(name, _IOR('E', w.value(1).toUInt(nullptr, 0), int));
+        if (name == "CLOCK")
             std::memcpy(buf, &arg, sizeof(arg));
-        } else
-            request = _IOR('E', w.value(1).toUInt(nullptr, 0), int);
         // EVIOCGRAB takes its flag as the argument itself, not a pointer to it.
         const long res = name == "GRAB" ? ::ioctl(fd, EVIOCGRAB, arg) : ::ioctl(fd, request, buf);
         if (res < 0)
@@ -172,13 +162,8 @@ class TestBoardSimKernel : public QObject
             answer = QString::fromLatin1(buf, int(qstrnlen(buf, size_t(res))));
         else if (name == "ABS") {
             const auto *abs = reinterpret_cast<const input_absinfo *>(buf);
-            answer = QString("%1,%2,%3,%4,%5,%6")
-                         .arg(abs->value)
-                         .arg(abs->minimum)
-                         .arg(abs->maximum)
-                         .arg(abs->fuzz)
-                         .arg(abs->flat)
-                         .arg(abs->resolution);
+            answer = QString::asprintf("%d,%d,%d,%d,%d,%d", abs->value, abs->minimum, abs->maximum,
+                                       abs->fuzz, abs->flat, abs->resolution);
         } else if (name != "CLOCK" && name != "REP")
             answer = bitList(buf, int(res));
         if (res == 0)
