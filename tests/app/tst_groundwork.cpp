@@ -37,8 +37,6 @@ enum Page
 
 } // namespace
 
-Q_DECLARE_METATYPE(Qt::Key)
-
 class tst_groundwork : public QObject
 {
     Q_OBJECT
@@ -187,7 +185,7 @@ private slots:
         QCOMPARE(m_progress->value(), 1);
     }
 
-    void all31KeysFillTheBarAndRepeatsDoNot()
+    void all31KeysFillTheBarAndRepeatsAndUnknownKeysDoNot()
     {
         // The panel's keys with the legend the operator must see for each.
         const QList<Qt::Key> keys = {
@@ -206,6 +204,11 @@ private slots:
         QCOMPARE(keys.size(), 31);
         QCOMPARE(legends.size(), 31);
         goTo(KeyTest);
+        // Keys the panel has not are neither shown nor taken for F1, which still counts below.
+        for (Qt::Key unknown : {Qt::Key_F11, Qt::Key_Up, Qt::Key_Enter, Qt::Key_Q})
+            press(unknown);
+        QCOMPARE(m_keyName->text(), "None");
+        QCOMPARE(m_progress->value(), 0);
         s_debugLines.clear();
         // Reverse order: the count must not depend on the table's order.
         for (int i = 30; i >= 0; --i) {
@@ -258,26 +261,6 @@ private slots:
         press(Qt::Key_5);
         QCOMPARE(m_keyName->text(), "5");
         QCOMPARE(m_progress->value(), 1);
-    }
-
-    void unknownKeyIsNotCountedAsF1_data()
-    {
-        QTest::addColumn<Qt::Key>("key");
-        QTest::newRow("F11") << Qt::Key_F11;
-        QTest::newRow("Up") << Qt::Key_Up;
-        QTest::newRow("keypad Enter") << Qt::Key_Enter;
-        QTest::newRow("letter") << Qt::Key_Q;
-    }
-    void unknownKeyIsNotCountedAsF1()
-    {
-        QFETCH(Qt::Key, key);
-        goTo(KeyTest);
-        press(Qt::Key_3);
-        press(key);
-        QCOMPARE(m_keyName->text(), "3");
-        QCOMPARE(m_progress->value(), 1);
-        press(Qt::Key_F1); // F1 itself was not ticked off by the unknown key
-        QCOMPARE(m_progress->value(), 2);
     }
 
     void lcdShortcutsAreDeadWhileAnotherPageIsShown_data()
