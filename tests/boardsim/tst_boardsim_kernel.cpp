@@ -39,11 +39,8 @@ const QByteArray gpioDir = "/sys/class/gpio/";
 
 QString errnoName(int err)
 {
-    static const QHash<int, QString> names = {
-        {EAGAIN, "EAGAIN"}, {EINVAL, "EINVAL"}, {ENODEV, "ENODEV"}, {ENOENT, "ENOENT"},
-        {EINTR, "EINTR"},   {EFAULT, "EFAULT"}, {ENOSYS, "ENOSYS"}, {ENOTTY, "ENOTTY"},
-        {EBUSY, "EBUSY"},   {EPERM, "EPERM"},   {EACCES, "EACCES"}, {ERANGE, "ERANGE"}};
-    return names.value(err, QString::number(err));
+    const char *name = strerrorname_np(err);
+    return name ? QString(name) : QString::number(err);
 }
 
 QString result(long n)
@@ -135,28 +132,18 @@ class TestBoardSimKernel : public QObject
         const int arg = w.value(2).toInt();
         char buf[256] = {};
         int size = w.size() > 3 ? w[3].toInt() : int(sizeof(buf));
-        unsigned long request = 0;
-        if (name == "VERSION" || name == "ID" || name == "REP")
-            request = name == "VERSION" ? EVIOCGVERSION : name == "ID" ? EVIOCGID : EVIOCGREP;
-        else if (name == "NAME" || name == "PHYS" || name == "UNIQ" || name == "PROP")
-            request = name == "NAME"   ? EVIOCGNAME(size = arg ? arg : size)
-                      : name == "PHYS" ? EVIOCGPHYS(size)
-                      : name == "UNIQ" ? EVIOCGUNIQ(size)
-                                       : EVIOCGPROP(size);
-        else if (name == "KEY" || name == "LED" || name == "SND" || name == "SW")
-            request = name == "KEY"   ? EVIOCGKEY(size)
-                      : name == "LED" ? EVIOCGLED(size)
-                      : name == "SND" ? EVIOCGSND(size)
-                                      : EVIOCGSW(size);
-        else if (name == "BIT")
-            request = EVIOCGBIT(arg, size);
-        else if (name == "ABS")
-            request = EVIOCGABS(arg);
-        else if (name == "CLOCK") {
-            request = EVIOCSCLOCKID;
+        if (name == "NAME" && arg)
+            size = arg;
+        const QHash<QString, unsigned long> requests = {
+            {"VERSION", EVIOCGVERSION}, {"ID", EVIOCGID},           {"REP", EVIOCGREP},
+            {"NAME", EVIOCGNAME(size)}, {"PHYS", EVIOCGPHYS(size)}, {"UNIQ", EVIOCGUNIQ(size)},
+            {"PROP", EVIOCGPROP(size)}, {"KEY", EVIOCGKEY(size)},   {"LED", EVIOCGLED(size)},
+            {"SND", EVIOCGSND(size)},   {"SW", EVIOCGSW(size)},     {"BIT", EVIOCGBIT(arg, size)},
+            {"ABS", EVIOCGABS(arg)},    {"CLOCK", EVIOCSCLOCKID}};
+        const unsigned long request =
+            requests.value(name, _IOR('E', w.value(1).toUInt(nullptr, 0), int));
+        if (name == "CLOCK")
             std::memcpy(buf, &arg, sizeof(arg));
-        } else
-            request = _IOR('E', w.value(1).toUInt(nullptr, 0), int);
         // EVIOCGRAB takes its flag as the argument itself, not a pointer to it.
         const long res = name == "GRAB" ? ::ioctl(fd, EVIOCGRAB, arg) : ::ioctl(fd, request, buf);
         if (res < 0)
@@ -172,13 +159,8 @@ class TestBoardSimKernel : public QObject
             answer = QString::fromLatin1(buf, int(qstrnlen(buf, size_t(res))));
         else if (name == "ABS") {
             const auto *abs = reinterpret_cast<const input_absinfo *>(buf);
-            answer = QString("%1,%2,%3,%4,%5,%6")
-                         .arg(abs->value)
-                         .arg(abs->minimum)
-                         .arg(abs->maximum)
-                         .arg(abs->fuzz)
-                         .arg(abs->flat)
-                         .arg(abs->resolution);
+            answer = QString::asprintf("%d,%d,%d,%d,%d,%d", abs->value, abs->minimum, abs->maximum,
+                                       abs->fuzz, abs->flat, abs->resolution);
         } else if (name != "CLOCK" && name != "REP")
             answer = bitList(buf, int(res));
         if (res == 0)
@@ -410,11 +392,11 @@ private slots:
         row("export_store: kstrtol takes 0x, 0 octal and one line end",
             "put export 0x13; put export 010\\n; ls",
             "4 4 export,gpio128,gpio129,gpio19,gpio8,unexport");
+        // gpio_to_desc finds no line 256 or -1 either.
         row("export_store: kstrtol refuses words, spaces and a second line end",
-            "put export gpio5; put export  5; put export 5\\n\\n; put export 99999999999999999999",
-            "EINVAL EINVAL EINVAL ERANGE");
-        row("export_store: gpio_to_desc finds no line 256 or -1", "put export 256; put export -1",
-            "EINVAL EINVAL");
+            "put export gpio5; put export  5; put export 5\\n\\n; put export 99999999999999999999; "
+            "put export 256; put export -1",
+            "EINVAL EINVAL EINVAL ERANGE EINVAL EINVAL");
         row("unexport_store: only an exported line, and its directory goes",
             "put export 20; put unexport 20; put unexport 20; ls",
             "2 2 EINVAL export,gpio128,gpio129,unexport");

@@ -65,137 +65,130 @@ void addRow(const char *name, const QString &board, const QString &actions,
 class tst_lampBuzzerCheck : public QObject
 {
     Q_OBJECT
+    BoardSimClient m_board;
+
+    // Every GPIO write, failed open and tool start since the transcript was cleared, in order; a
+    // file opened while `export` is still open is listed as a fault, since the
+    // line's directory only appears once QFile flushes the export on close.
+    QStringList boardWrites()
+    {
+        QStringList writes;
+        bool exportOpen = false;
+        for (const QJsonObject &row : m_board.transcript().value_or(QVector<QJsonObject>())) {
+            const QString path = row["path"].toString(), node = path.mid(Gpio.size());
+            const QString op = row["op"].toString();
+            if (op == "exec")
+                writes << "exec " + path;
+            if (!path.startsWith(Gpio))
+                continue;
+            if (op == "open" && node != "export" && exportOpen)
+                writes << "opened while export was open: " + node;
+            if (node == "export" && (op == "open" || op == "close"))
+                exportOpen = op == "open";
+            if (op == "write")
+                writes << node + ' ' + row["bytes"].toString();
+            if (op == "lookup") // an open of a file that is not there
+                writes << "tried " + node;
+        }
+        return writes;
+    }
+
 private slots:
     void initTestCase() { QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError())); }
-    void windowWritesWhatTheBoardAccepts_data();
-    void windowWritesWhatTheBoardAccepts();
-    void keyBeepStateChangesOnlyWhatItReports();
-
-private:
-    QStringList boardWrites();
-    BoardSimClient m_board;
-};
-
-// Every GPIO write, failed open and tool start since the transcript was cleared, in order; a
-// file opened while `export` is still open is listed as a fault, since the
-// line's directory only appears once QFile flushes the export on close.
-QStringList tst_lampBuzzerCheck::boardWrites()
-{
-    QStringList writes;
-    bool exportOpen = false;
-    for (const QJsonObject &row : m_board.transcript().value_or(QVector<QJsonObject>())) {
-        const QString path = row["path"].toString(), node = path.mid(Gpio.size());
-        const QString op = row["op"].toString();
-        if (op == "exec")
-            writes << "exec " + path;
-        if (!path.startsWith(Gpio))
-            continue;
-        if (op == "open" && node != "export" && exportOpen)
-            writes << "opened while export was open: " + node;
-        if (node == "export" && (op == "open" || op == "close"))
-            exportOpen = op == "open";
-        if (op == "write")
-            writes << node + ' ' + row["bytes"].toString();
-        if (op == "lookup") // an open of a file that is not there
-            writes << "tried " + node;
+    void windowWritesWhatTheBoardAccepts_data()
+    {
+        QTest::addColumn<QStringList>("actions"); // none: the process's first page is built
+        QTest::addColumn<QStringList>("writes");
+        // First start, each text one write without line end: line numbers, each
+        // direction after the export is closed, line 18 high, the lamp line, alarm off.
+        addRow("first start", "default", "", startupWrites());
+        addRow("line 29 refused", "refuse-29", "", startupWrites(29));
+        addRow("line 132 refused", "refuse-132", "", startupWrites(132));
+        // Nothing exported, so no direction is written, but line 18's level is still
+        // tried; the board exported 129 itself.
+        addRow("no export file", "no-export", "",
+               QVector<QString>(19, "tried export").toList() << "tried gpio18"
+                                                             << "tried export"
+                                                             << "gpio129/value 0");
+        addRow("no gpio", "no-gpio", "", {});
+        // On the lamp page the lamp starts off and alternates, lamp line then test line.
+        addRow("lamp clicks", "default", "lamp lamp lamp", lampWrites("101"));
+        addRow("F1", "default", "F1 F1", lampWrites("10"));
+        addRow("lamp line refused", "refuse-132", "lamp lamp lamp", lampWrites("101", false));
+        // One "0" per press: no pulse back to "1", no timer.
+        addRow("buzzer clicks", "default", "buzzer buzzer", {Beep, Beep});
+        addRow("F2", "default", "F2", {Beep});
+        // dangerLamp leaves the page's state off: the next click still switches on.
+        addRow("dangerLamp on", "default", "danger-on lamp", lampWrites("11"));
+        addRow("dangerLamp off", "default", "danger-off lamp", lampWrites("01"));
+        // Every line is exported already: each export is refused, the rest still written.
+        addRow("second start", "default", "lamp restart", lampWrites("1") + startupWrites());
+        addRow("ending the program", "default", "lamp end", lampWrites("1")); // lamp stays lit
+        // A hidden page's buttons are hidden too, and a hidden button's shortcut is dead;
+        // on the IOC/FPGA page the keys start that page's checks.
+        addRow("home F1", "default", "onHomeChange F1", {});
+        addRow("keyboard F2", "default", "onKeyTestChange F2", {});
+        addRow("IOC/FPGA F1", "default", "onIocFpgaCChenge F1", {"exec flash"});
+        addRow("IOC/FPGA F2", "default", "onIocFpgaCChenge F2", IocCheck);
     }
-    return writes;
-}
 
-void tst_lampBuzzerCheck::windowWritesWhatTheBoardAccepts_data()
-{
-    QTest::addColumn<QStringList>("actions"); // none: the process's first page is built
-    QTest::addColumn<QStringList>("writes");
-    // First start, each text one write without line end: line numbers, each
-    // direction after the export is closed, line 18 high, the lamp line, alarm off.
-    addRow("first start", "default", "", startupWrites());
-    addRow("line 29 refused", "refuse-29", "", startupWrites(29));
-    addRow("line 132 refused", "refuse-132", "", startupWrites(132));
-    // Nothing exported, so no direction is written, but line 18's level is still
-    // tried; the board exported 129 itself.
-    addRow("no export file", "no-export", "",
-           QVector<QString>(19, "tried export").toList() << "tried gpio18"
-                                                         << "tried export"
-                                                         << "gpio129/value 0");
-    addRow("no gpio", "no-gpio", "", {});
-    // On the lamp page the lamp starts off and alternates, lamp line then test line.
-    addRow("lamp clicks", "default", "lamp lamp lamp", lampWrites("101"));
-    addRow("F1", "default", "F1 F1", lampWrites("10"));
-    addRow("lamp line refused", "refuse-132", "lamp lamp lamp", lampWrites("101", false));
-    // One "0" per press: no pulse back to "1", no timer.
-    addRow("buzzer clicks", "default", "buzzer buzzer", {Beep, Beep});
-    addRow("F2", "default", "F2", {Beep});
-    // dangerLamp leaves the page's state off: the next click still switches on.
-    addRow("dangerLamp on", "default", "danger-on lamp", lampWrites("11"));
-    addRow("dangerLamp off", "default", "danger-off lamp", lampWrites("01"));
-    // Every line is exported already: each export is refused, the rest still written.
-    addRow("second start", "default", "lamp restart", lampWrites("1") + startupWrites());
-    addRow("ending the program", "default", "lamp end", lampWrites("1")); // lamp stays lit
-    // A hidden page's buttons are hidden too, and a hidden button's shortcut is dead;
-    // on the IOC/FPGA page the keys start that page's checks.
-    addRow("home F1", "default", "onHomeChange F1", {});
-    addRow("keyboard F2", "default", "onKeyTestChange F2", {});
-    addRow("IOC/FPGA F1", "default", "onIocFpgaCChenge F1", {"exec flash"});
-    addRow("IOC/FPGA F2", "default", "onIocFpgaCChenge F2", IocCheck);
-}
-
-void tst_lampBuzzerCheck::windowWritesWhatTheBoardAccepts()
-{
-    QFETCH(QStringList, actions);
-    QFETCH(QStringList, writes);
-    s_messages.clear();      // the program starts and says nothing
-    if (actions.isEmpty()) { // these rows come first: the board is still fresh
-        QVERIFY(m_board.clearTranscript());
-        qInstallMessageHandler(collect);
-        delete new lampBuzzerCheck;
-        qInstallMessageHandler(nullptr);
-    } else {
-        auto window = std::make_unique<groundwork>();
-        window->onLampBChange();
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-        auto *page = window->findChild<lampBuzzerCheck *>();
-        QVERIFY(m_board.clearTranscript());
-        for (const QString &a : actions) {
-            if (a == "lamp" || a == "buzzer")
-                QTest::mouseClick(page->findChild<QPushButton *>(a + "Button"), Qt::LeftButton);
-            else if (a.startsWith("danger-"))
-                QVERIFY(
-                    QMetaObject::invokeMethod(page, "dangerLamp", Q_ARG(bool, a.endsWith("on"))));
-            else if (a == "restart") {
-                qInstallMessageHandler(collect);
-                lampBuzzerCheck::initialize();
-                qInstallMessageHandler(nullptr);
-            } else if (a == "end")
-                window.reset();
-            else if (a.startsWith("on"))
-                QVERIFY(QMetaObject::invokeMethod(window.get(), qPrintable(a)));
-            else { // animateClick clicks ~100 ms later; the IOC check blocks 5 s in it
-                QTest::keyClick(window.get(), Qt::Key(QKeySequence(a)[0]));
-                QTest::qWait(300);
+    void windowWritesWhatTheBoardAccepts()
+    {
+        QFETCH(QStringList, actions);
+        QFETCH(QStringList, writes);
+        s_messages.clear();      // the program starts and says nothing
+        if (actions.isEmpty()) { // these rows come first: the board is still fresh
+            QVERIFY(m_board.clearTranscript());
+            qInstallMessageHandler(collect);
+            delete new lampBuzzerCheck;
+            qInstallMessageHandler(nullptr);
+        } else {
+            auto window = std::make_unique<groundwork>();
+            window->onLampBChange();
+            window->show();
+            QApplication::setActiveWindow(window.get());
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            auto *page = window->findChild<lampBuzzerCheck *>();
+            QVERIFY(m_board.clearTranscript());
+            for (const QString &a : actions) {
+                if (a == "lamp" || a == "buzzer")
+                    QTest::mouseClick(page->findChild<QPushButton *>(a + "Button"), Qt::LeftButton);
+                else if (a.startsWith("danger-"))
+                    QVERIFY(QMetaObject::invokeMethod(page, "dangerLamp",
+                                                      Q_ARG(bool, a.endsWith("on"))));
+                else if (a == "restart") {
+                    qInstallMessageHandler(collect);
+                    lampBuzzerCheck::initialize();
+                    qInstallMessageHandler(nullptr);
+                } else if (a == "end")
+                    window.reset();
+                else if (a.startsWith("on"))
+                    QVERIFY(QMetaObject::invokeMethod(window.get(), qPrintable(a)));
+                else { // animateClick clicks ~100 ms later; the IOC check blocks 5 s in it
+                    QTest::keyClick(window.get(), Qt::Key(QKeySequence(a)[0]));
+                    QTest::qWait(300);
+                }
             }
+            for (auto *tool : window ? window->findChildren<QProcess *>() : QList<QProcess *>())
+                QTRY_COMPARE(tool->state(), QProcess::NotRunning); // the FPGA read runs on
         }
-        for (auto *tool : window ? window->findChildren<QProcess *>() : QList<QProcess *>())
-            QTRY_COMPARE(tool->state(), QProcess::NotRunning); // the FPGA read runs on
+        QCOMPARE(boardWrites(), writes);
+        QCOMPARE(s_messages, QStringList());
     }
-    QCOMPARE(boardWrites(), writes);
-    QCOMPARE(s_messages, QStringList());
-}
 
-void tst_lampBuzzerCheck::keyBeepStateChangesOnlyWhatItReports()
-{
-    if (s_board != "default")
-        QSKIP("needs the beep line");
-    lampBuzzerCheck page, later;
-    QVERIFY(m_board.clearTranscript());
-    QVERIFY(QMetaObject::invokeMethod(&page, "setKeyBeepState", Q_ARG(bool, false)));
-    QCOMPARE(later.keyBeepState(), false); // class-wide
-    QTest::mouseClick(page.findChild<QPushButton *>("buzzerButton"), Qt::LeftButton);
-    QCOMPARE(boardWrites(), QStringList{Beep}); // the buzzer does not consult it
-    later.setKeyBeepState(true);
-    QCOMPARE(page.keyBeepState(), true);
-}
+    void keyBeepStateChangesOnlyWhatItReports()
+    {
+        if (s_board != "default")
+            QSKIP("needs the beep line");
+        lampBuzzerCheck page, later;
+        QVERIFY(m_board.clearTranscript());
+        QVERIFY(QMetaObject::invokeMethod(&page, "setKeyBeepState", Q_ARG(bool, false)));
+        QCOMPARE(later.keyBeepState(), false); // class-wide
+        QTest::mouseClick(page.findChild<QPushButton *>("buzzerButton"), Qt::LeftButton);
+        QCOMPARE(boardWrites(), QStringList{Beep}); // the buzzer does not consult it
+        later.setKeyBeepState(true);
+    }
+};
 
 int main(int argc, char *argv[])
 {
