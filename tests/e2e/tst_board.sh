@@ -16,17 +16,8 @@ rm -rf "$out"
 status=$?
 [ $status -ne 77 ] || exit 77 # boardsim cannot run here; it said why
 
-passed=0 failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $name"
-    fi
-}
+# shellcheck source=SCRIPTDIR/checks.sh
+. "$(dirname "$0")/checks.sh"
 log_count() { grep -cxF -- "$1" "$out/checkmode.log"; }
 # opens PATH: how many times anything opened PATH on the board
 opens() { grep -c "\"op\": \"open\", \"path\": \"$1\"" "$out/transcript.jsonl"; }
@@ -68,5 +59,4 @@ check "no bar on the keyboard test" no_bar 02-keyboard-test
 check "keypad opened once" [ "$(opens /dev/input/event1)" -eq 1 ]
 check "encoder opened once" [ "$(opens /dev/input/event0)" -eq 1 ]
 
-echo "board: $passed checks passed, $failed failed"
-[ $failed -eq 0 ]
+checks_done "board: "

@@ -19,17 +19,8 @@ if [ $status -eq 77 ]; then
     exit 77 # boardsim cannot run here; it said why
 fi
 
-passed=0 failed=0
-check() { # check NAME COMMAND...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAIL: $name"
-    fi
-}
+# shellcheck source=SCRIPTDIR/checks.sh
+. "$(dirname "$0")/checks.sh"
 reports() { grep -qxF -- "$1" "$out/report.txt"; }
 # pixel FILE X Y -> "r,g,b"
 pixel() {
@@ -70,5 +61,4 @@ check "no bar on the keyboard test" pixel_is 08-keyboard-partway 78 440 "0,0,0"
 check "31 keys counted" [ "$(grep -c '^progBar 1$' "$out/checkmode.log")" -eq 31 ]
 check "no Qt warning" bash -c "! grep -E '^(QWidget|QObject|QProcess|QThread|QFont|QPainter|QLayout|Qt)' '$out/checkmode.log'"
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+checks_done ""

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <linux/input.h>
+#include <map>
+#include <set>
 #include <vector>
 
 namespace {
@@ -57,32 +59,20 @@ const std::set<unsigned> &codesOf(const EvdevDevice &device, unsigned type)
 // codes of one type; types without a bitmap (EV_REP, EV_PWR...) are EINVAL.
 EvdevIoctlAnswer eventBits(const EvdevDevice &device, unsigned type, unsigned size, bool compat)
 {
-    switch (type) {
-    case 0: {
+    static const std::map<unsigned, unsigned> highestCode = {
+        {EV_KEY, KEY_MAX}, {EV_REL, REL_MAX}, {EV_ABS, ABS_MAX}, {EV_MSC, MSC_MAX},
+        {EV_LED, LED_MAX}, {EV_SND, SND_MAX}, {EV_FF, FF_MAX},   {EV_SW, SW_MAX},
+    };
+    if (type == 0) {
         std::set<unsigned> types = {EV_SYN};
         for (const auto &kv : device.codes)
             types.insert(kv.first);
         return bitsToUser(types, EV_MAX, size, compat);
     }
-    case EV_KEY:
-        return bitsToUser(codesOf(device, type), KEY_MAX, size, compat);
-    case EV_REL:
-        return bitsToUser(codesOf(device, type), REL_MAX, size, compat);
-    case EV_ABS:
-        return bitsToUser(codesOf(device, type), ABS_MAX, size, compat);
-    case EV_MSC:
-        return bitsToUser(codesOf(device, type), MSC_MAX, size, compat);
-    case EV_LED:
-        return bitsToUser(codesOf(device, type), LED_MAX, size, compat);
-    case EV_SND:
-        return bitsToUser(codesOf(device, type), SND_MAX, size, compat);
-    case EV_FF:
-        return bitsToUser(codesOf(device, type), FF_MAX, size, compat);
-    case EV_SW:
-        return bitsToUser(codesOf(device, type), SW_MAX, size, compat);
-    default:
+    const auto it = highestCode.find(type);
+    if (it == highestCode.end())
         return failure(EINVAL);
-    }
+    return bitsToUser(codesOf(device, type), it->second, size, compat);
 }
 
 // evdev_handle_get_val(): the state of one type; the client's queued events
