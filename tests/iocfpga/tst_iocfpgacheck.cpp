@@ -230,11 +230,15 @@ private slots:
     }
     void deletingThePageDuringTheIocWaitStillSwitchesBack()
     {
-        QTimer::singleShot(1000, m_page, [this] {
+        // A timer object, not singleShot's functor form, which clang-tidy takes for a leak.
+        QTimer inWait;
+        inWait.setSingleShot(true);
+        connect(&inWait, &QTimer::timeout, m_page, [this] {
             QVERIFY(QApplication::activeModalWidget()); // inside the dialog's wait
             delete m_page;
             m_page = nullptr;
         });
+        inWait.start(1000);
         QTest::keyClick(m_page, Qt::Key_F2);
         QTRY_COMPARE_WITH_TIMEOUT(toolCalls(), SwitchOverCalls, 15000);
         QVERIFY(!m_page);
@@ -296,14 +300,17 @@ private slots:
         QFETCH(int, minMs);
         const bool escape = QTest::currentDataTag() == QLatin1String("Escape at 1 s");
         QVERIFY(setScenario(scenario));
+        QTimer escaper;
+        escaper.setSingleShot(true);
+        connect(&escaper, &QTimer::timeout, m_page, [] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QApplication::setActiveWindow(dialog);
+            QTest::keyClick(dialog, Qt::Key_Escape); // ends exec() at once, rejected
+            QVERIFY(!dialog->isVisible() && dialog->result() == QDialog::Rejected);
+        });
         if (escape)
-            QTimer::singleShot(1000, m_page, [] {
-                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-                QVERIFY(dialog);
-                QApplication::setActiveWindow(dialog);
-                QTest::keyClick(dialog, Qt::Key_Escape); // ends exec() at once, rejected
-                QVERIFY(!dialog->isVisible() && dialog->result() == QDialog::Rejected);
-            });
+            escaper.start(1000);
         QElapsedTimer clock;
         clock.start();
         QTest::keyClick(m_page, Qt::Key_F2); // the click blocks in the wait until it is over
