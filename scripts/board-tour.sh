@@ -36,8 +36,14 @@ fail() {
     "$ctl" transcript >"$out/transcript.jsonl" || true
     exit 1
 }
-# By address: a fresh chroot has no /etc/hosts to name localhost.
-shot() { vncsnapshot -quiet -quality 95 "127.0.0.1:$display" "$out/$1.jpg" >/dev/null 2>&1; }
+# By address: a fresh chroot has no /etc/hosts to name localhost. Qt 5.15's
+# vnc server hands out its pixels blue first whatever layout the client asks
+# for (a screen of rgb(225, 26, 26) arrives as rgb(26, 26, 225)), so red and
+# blue are put back in their places; the board's linuxfb has no such step.
+shot() {
+    vncsnapshot -quiet -quality 95 "127.0.0.1:$display" "$out/$1.jpg" >/dev/null 2>&1 &&
+        convert "$out/$1.jpg" -color-matrix "0 0 1 0 1 0 1 0 0" -quality 95 "$out/$1.jpg"
+}
 # "r,g,b" of one pixel of a screenshot
 pixel() {
     convert "$out/$1.jpg" -format \

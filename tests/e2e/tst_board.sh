@@ -59,4 +59,9 @@ check "no bar on the keyboard test" no_bar 02-keyboard-test
 check "keypad opened once" [ "$(opens /dev/input/event1)" -eq 1 ]
 check "encoder opened once" [ "$(opens /dev/input/event0)" -eq 1 ]
 
+# The verdict in its red, rgb(225, 26, 26): screenshots keep the screen's colours.
+red_pixels() { convert "$out/07-fpga-verdict.jpg" -crop 170x14+40+173 +repage \
+    -fx 'r > 0.7 && g < 0.35 && b < 0.35' -format '%[fx:int(mean * w * h)]' info:; }
+check "FPGA verdict in red" [ "$(red_pixels)" -gt 20 ]
+
 checks_done "board: "
