@@ -192,6 +192,9 @@ build_native_simulator() {
     [ -n "$boardsim" ] || fail "the native build has no boardsim executable"
 }
 
+# The native tools (cmake, the native Qt for the simulator) first: on a fresh
+# machine nothing else has installed them.
+bash "$root/scripts/deps.sh" || fail "installing the native packages"
 install_seconds=0
 added_architecture=no
 install_packages
