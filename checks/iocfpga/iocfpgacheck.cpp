@@ -2,6 +2,7 @@
 #include "ui_iocfpgacheck.h"
 
 #include "boardtool.h"
+#include "flashanswer.h"
 #include "picttimermsg.h"
 
 #include <QDebug>
@@ -114,18 +115,14 @@ void iocFpgaCheck::takeFpgaOutput()
 void iocFpgaCheck::judgeFpgaOutput()
 {
     // Each piece of output is judged alone; the last one's verdict stands.
-    QByteArray bytes = m_process->readAllStandardOutput();
+    const QByteArray bytes = m_process->readAllStandardOutput();
     m_fpgaHeldBytes = 0;
     m_fpgaJudgeTimer->start();
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    const QString identification = QString::fromUtf8(bytes).trimmed();
-    qDebug() << "fpga Identification:" << identification;
-    ui->fpgaId_label->setText(identification);
-    ui->fpgaCheckResut_label->setText(identification == FpgaIdentification
-                                          ? QStringLiteral("FPGA Check Success!")
-                                          : QStringLiteral("FPGA Check FAIL!"));
+    const FlashVerdict verdict = judgeFlashOutput(bytes, FpgaIdentification);
+    qDebug() << "fpga Identification:" << verdict.identification;
+    ui->fpgaId_label->setText(verdict.identification);
+    ui->fpgaCheckResut_label->setText(verdict.success ? QStringLiteral("FPGA Check Success!")
+                                                      : QStringLiteral("FPGA Check FAIL!"));
 }
 
 void iocFpgaCheck::iocIdCheck()
