@@ -72,7 +72,7 @@ QString bitList(const char *bytes, int length)
 
 QByteArray unescaped(QString text)
 {
-    return text.replace("\\n", "\n").replace("\\r", "\r").toUtf8();
+    return text.replace("\\n", "\n").replace("\\r", "\r").replace("\\0", QChar(0)).toUtf8();
 }
 
 QString escaped(QByteArray bytes)
@@ -397,6 +397,15 @@ private slots:
             "put export gpio5; put export  5; put export 5\\n\\n; put export 99999999999999999999; "
             "put export 256; put export -1",
             "EINVAL EINVAL EINVAL ERANGE EINVAL EINVAL");
+        // kernfs_fop_write_iter() ends the bytes written with a NUL; a NUL among them ends the
+        // text.
+        row("export_store: kstrtol reads up to a NUL, one line end before it",
+            "put export 25\\0junk; put export 26\\n\\0junk; ls",
+            "7 8 export,gpio128,gpio129,gpio25,gpio26,unexport");
+        row("_kstrtoull: an overflow is ERANGE before the text after it is looked at",
+            "put export 99999999999999999999x; put export 9999999999999999999x", "ERANGE EINVAL");
+        row("direction_store: sysfs_streq reads up to a NUL",
+            "put export 27; put gpio27/direction out\\0in; cat gpio27/direction", "2 6 out\\n");
         row("unexport_store: only an exported line, and its directory goes",
             "put export 20; put unexport 20; put unexport 20; ls",
             "2 2 EINVAL export,gpio128,gpio129,unexport");

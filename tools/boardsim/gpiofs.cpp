@@ -1,8 +1,8 @@
 #include "gpiofs.h"
 
+#include "sysfstext.h"
 #include "transcript.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -111,40 +111,14 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
     return std::string();
 }
 
-// kstrtol(buf, 0, ...): decimal, 0x hex or 0 octal with an optional sign,
-// one trailing newline allowed, nothing else around it; 0 or -EINVAL, or
-// -ERANGE for a number that does not fit a long.
-int GpioFs::kstrtol(const std::string &text, long *value)
-{
-    std::string s = text;
-    if (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
-        return -EINVAL;
-    char *end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 0);
-    if (end == s.c_str() || *end != '\0')
-        return -EINVAL;
-    if (errno == ERANGE)
-        return -ERANGE;
-    *value = v;
-    return 0;
-}
-
 // Returns 0 or a negative errno, as the kernel's store methods do.
 int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
 {
-    // sysfs_streq(): equal, or equal but for one trailing newline.
-    std::string word = data;
-    if (!word.empty() && word.back() == '\n')
-        word.pop_back();
-
     // export_store() and unexport_store(): the number first, then a line
     // that exists (gpio_to_desc()), then whether it is free or exported.
     if (ino == Export || ino == Unexport) {
         long n = 0;
-        if (int err = kstrtol(data, &n))
+        if (int err = sysfsKstrtol(data, &n))
             return err;
         if (n < 0 || n >= lineCount)
             return -EINVAL;
@@ -168,12 +142,12 @@ int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
         return -ENODEV;
     Line &l = m_lines[size_t(line)];
     if (node == Direction) {
-        if (word == "in") {
+        if (sysfsStreq(data, "in")) {
             l.output = false;
-        } else if (word == "out" || word == "low") {
+        } else if (sysfsStreq(data, "out") || sysfsStreq(data, "low")) {
             l.output = true;
             l.high = false;
-        } else if (word == "high") {
+        } else if (sysfsStreq(data, "high")) {
             l.output = true;
             l.high = true;
         } else {
@@ -187,7 +161,7 @@ int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
         long level = 0;
         if (!l.output)
             return -EPERM;
-        if (int err = kstrtol(data, &level))
+        if (int err = sysfsKstrtol(data, &level))
             return err;
         l.high = level != 0;
         return 0;

@@ -58,7 +58,6 @@ private:
     std::string nodePath(fuse_ino_t ino) const;
     std::string readContent(fuse_ino_t ino) const;
     int writeNode(fuse_ino_t ino, const std::string &data);
-    static int kstrtol(const std::string &text, long *value);
 
     static GpioFs *self(fuse_req_t req);
     static void opLookup(fuse_req_t req, fuse_ino_t parent, const char *name);
