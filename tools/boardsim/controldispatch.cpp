@@ -29,10 +29,17 @@ std::string okWith(const std::string &payload)
     return "ok " + payload;
 }
 
-// Messages may quote the request: never more than a short prefix of it.
+// Messages may quote the request: never more than a short prefix of it, and
+// never a line end or other control character, which a decoded argument can
+// carry: the client takes everything after a line end for the next reply.
 std::string error(const std::string &message)
 {
-    return "error " + message.substr(0, 160);
+    std::string text = message.substr(0, 160);
+    for (char &c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return "error " + text;
 }
 
 bool parseInt(const std::string &text, int *value)
