@@ -1,8 +1,8 @@
 #pragma once
 
-#include "evdevclient.h"
-#include "evdevdevice.h"
-#include "fusemount.h"
+#include "evdev/evdevclient.h"
+#include "evdev/evdevdevice.h"
+#include "fuse/fusemount.h"
 
 #include <cstdint>
 #include <deque>

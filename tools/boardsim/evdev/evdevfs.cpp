@@ -1,7 +1,7 @@
-#include "evdevfs.h"
+#include "evdev/evdevfs.h"
 
-#include "evdevioctl.h"
-#include "transcript.h"
+#include "control/transcript.h"
+#include "evdev/evdevioctl.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,16 +1,16 @@
-#include "controldispatch.h"
+#include "control/controldispatch.h"
 
+#include "board/scenario.h"
+#include "board/toolbox.h"
+#include "board/usbmedia.h"
+#include "control/controlserver.h"
+#include "control/transcript.h"
 #include "controlconnection.h"
-#include "controlserver.h"
-#include "evdevfs.h"
-#include "gpiofs.h"
-#include "keypaddevice.h"
+#include "evdev/evdevfs.h"
+#include "evdev/keypaddevice.h"
+#include "gpio/gpiofs.h"
 #include "options.h"
 #include "panelkeys.h"
-#include "scenario.h"
-#include "toolbox.h"
-#include "transcript.h"
-#include "usbmedia.h"
 
 #include <algorithm>
 #include <climits>
