@@ -1,18 +1,18 @@
 // The simulator's control socket: request lines as the server cuts them out
 // of what a client sends, split into words, looked up and dispatched to the
 // board's handlers. Input: what one client sends, lines ended by '\n'.
+#include "board/scenario.h"
+#include "board/toolbox.h"
+#include "board/usbmedia.h"
+#include "control/controldispatch.h"
+#include "control/controlserver.h"
+#include "control/transcript.h"
 #include "controlconnection.h"
-#include "controldispatch.h"
-#include "controlserver.h"
-#include "evdevdevice.h"
-#include "evdevfs.h"
+#include "evdev/evdevdevice.h"
+#include "evdev/evdevfs.h"
+#include "evdev/keypaddevice.h"
 #include "fuzzcheck.h"
-#include "gpiofs.h"
-#include "keypaddevice.h"
-#include "scenario.h"
-#include "toolbox.h"
-#include "transcript.h"
-#include "usbmedia.h"
+#include "gpio/gpiofs.h"
 
 #include <nlohmann/json.hpp>
 

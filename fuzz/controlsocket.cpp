@@ -4,7 +4,7 @@
 // Input: one byte that sets the size of the pieces the client sends (1 to
 // 256 bytes), then what it sends. Lines that start with 'w' are answered on a
 // later turn of the loop, as a turn or a transcript wait is.
-#include "controlserver.h"
+#include "control/controlserver.h"
 #include "fuzzcheck.h"
 
 #include <chrono>

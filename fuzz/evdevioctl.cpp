@@ -8,11 +8,11 @@
 //   1  a batch of up to 15 events from the input core, 5 bytes each
 //   2  one event read from the ring
 //   3  a key, LED, sound or switch turned on or off in the device's state
-#include "evdevioctl.h"
-#include "evdevclient.h"
-#include "evdevdevice.h"
+#include "evdev/evdevioctl.h"
+#include "evdev/evdevclient.h"
+#include "evdev/evdevdevice.h"
+#include "evdev/keypaddevice.h"
 #include "fuzzcheck.h"
-#include "keypaddevice.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // copies the write and ends it with a NUL, so the text stops at the first NUL.
 // Input: the bytes of one write (FUSE never passes on an empty one).
 #include "fuzzcheck.h"
-#include "sysfstext.h"
+#include "gpio/sysfstext.h"
 
 #include <cerrno>
 #include <climits>
