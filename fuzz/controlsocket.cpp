@@ -24,12 +24,11 @@ namespace {
 struct Harness
 {
     ControlServer server;
-    std::string path;
+    const std::string path = "/tmp/boardsim-fuzz-" + std::to_string(getpid()) + ".sock";
     std::deque<std::pair<int, std::string>> later;
 
     Harness()
     {
-        path = "/tmp/boardsim-fuzz-" + std::to_string(getpid()) + ".sock";
         std::string error;
         if (!server.listen(path, &error)) {
             std::fprintf(stderr, "%s\n", error.c_str());

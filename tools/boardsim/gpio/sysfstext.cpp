@@ -36,7 +36,7 @@ int sysfsKstrtol(const std::string &written, long *value)
 
 bool sysfsStreq(const std::string &written, const char *word)
 {
-    const std::string text = written.c_str();
+    const std::string text = written.substr(0, written.find('\0'));
     const std::string w = word;
     return text == w || text == w + "\n";
 }
