@@ -137,7 +137,7 @@ void passBatch(Input &in, EvdevClient &client)
         EvdevEvent event{};
         event.type = t < 224 ? types[t % 7] : uint16_t(t);
         event.code = uint16_t(in.byte() | (t & 3) << 8);
-        event.value = int8_t(in.byte());
+        event.value = int32_t(in.byte()) - 128; // small steps either way
         in.word();
         values.push_back(event);
     }
