@@ -7,6 +7,7 @@
 #include "evdev/evdevioctl.h"
 #include "evdev/evdevrecord.h"
 #include "gpio/gpiolines.h"
+#include "kernelwords.h"
 
 #include <QtTest>
 
@@ -16,22 +17,6 @@
 #include <linux/input.h>
 
 namespace {
-
-QString errnoName(int err)
-{
-    const char *name = strerrorname_np(err);
-    return name ? QString(name) : QString::number(err);
-}
-
-QString result(long n)
-{
-    return n < 0 ? errnoName(int(-n)) : QString::number(n);
-}
-
-QByteArray unescaped(QString text)
-{
-    return text.replace("\\n", "\n").toUtf8();
-}
 
 // X=v (ABS_X), K=v (KEY_A), SYN (SYN_REPORT) or DROP (SYN_DROPPED).
 EvdevEvent parseEvent(const QString &word)

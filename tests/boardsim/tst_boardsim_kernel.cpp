@@ -19,6 +19,7 @@
 // A step acts on the latest descriptor; read#0 (etc.) on the first one opened.
 
 #include "boardsimclient.h"
+#include "kernelwords.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -38,17 +39,6 @@
 namespace {
 
 const QByteArray gpioDir = "/sys/class/gpio/";
-
-QString errnoName(int err)
-{
-    const char *name = strerrorname_np(err);
-    return name ? QString(name) : QString::number(err);
-}
-
-QString result(long n)
-{
-    return n < 0 ? errnoName(int(-n)) : QString::number(n);
-}
 
 QString pollBits(int revents)
 {
@@ -70,11 +60,6 @@ QString bitList(const char *bytes, int length)
             set << QString::number(i);
     }
     return set.join(',');
-}
-
-QByteArray unescaped(QString text)
-{
-    return text.replace("\\n", "\n").replace("\\r", "\r").toUtf8();
 }
 
 QString escaped(QByteArray bytes)
