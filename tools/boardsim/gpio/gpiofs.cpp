@@ -1,21 +1,13 @@
 #include "gpio/gpiofs.h"
 
 #include "control/transcript.h"
-#include "gpio/sysfstext.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 
-GpioFs::GpioFs(Transcript &transcript) : m_transcript(transcript), m_lines(lineCount) {}
-
-void GpioFs::preExport(int line, bool output, bool high)
-{
-    if (line < 0 || line >= lineCount)
-        return;
-    m_lines[size_t(line)] = Line{true, output, high};
-}
+GpioFs::GpioFs(Transcript &transcript) : m_transcript(transcript) {}
 
 bool GpioFs::mount(const std::string &mountPoint, std::string *error)
 {
@@ -42,7 +34,7 @@ bool GpioFs::decode(fuse_ino_t ino, int *line, int *node) const
     fuse_ino_t rel = ino - lineBase;
     *line = int(rel / 4);
     *node = int(rel % 4);
-    return *line < lineCount && *node <= Value && m_lines[size_t(*line)].exported;
+    return *line < lineCount && *node <= Value && m_lines.isExported(*line);
 }
 
 bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
@@ -103,7 +95,7 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
     int node = 0;
     if (!decode(ino, &line, &node))
         return std::string();
-    const Line &l = m_lines[size_t(line)];
+    const Line &l = m_lines.line(line);
     if (node == Direction)
         return l.output ? "out\n" : "in\n";
     if (node == Value)
@@ -114,58 +106,18 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
 // Returns 0 or a negative errno, as the kernel's store methods do.
 int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
 {
-    // export_store() and unexport_store(): the number first, then a line
-    // that exists (gpio_to_desc()), then whether it is free or exported.
-    if (ino == Export || ino == Unexport) {
-        long n = 0;
-        if (int err = sysfsKstrtol(data, &n))
-            return err;
-        if (n < 0 || n >= lineCount)
-            return -EINVAL;
-        Line &l = m_lines[size_t(n)];
-        if (ino == Export) {
-            if (m_refused.count(int(n)))
-                return -EINVAL;
-            if (l.exported)
-                return -EBUSY;
-            l = Line{true, false, false};
-        } else {
-            if (!l.exported)
-                return -EINVAL;
-            l = Line{};
-        }
-        return 0;
-    }
+    if (ino == Export)
+        return m_lines.exportStore(data);
+    if (ino == Unexport)
+        return m_lines.unexportStore(data);
     int line = 0;
     int node = 0;
     if (!decode(ino, &line, &node))
         return -ENODEV;
-    Line &l = m_lines[size_t(line)];
-    if (node == Direction) {
-        if (sysfsStreq(data, "in")) {
-            l.output = false;
-        } else if (sysfsStreq(data, "out") || sysfsStreq(data, "low")) {
-            l.output = true;
-            l.high = false;
-        } else if (sysfsStreq(data, "high")) {
-            l.output = true;
-            l.high = true;
-        } else {
-            return -EINVAL;
-        }
-        return 0;
-    }
-    // value_store(): an input is EPERM before the text is looked at; any
-    // number kstrtol() takes drives the line, high when it is not zero.
-    if (node == Value) {
-        long level = 0;
-        if (!l.output)
-            return -EPERM;
-        if (int err = sysfsKstrtol(data, &level))
-            return err;
-        l.high = level != 0;
-        return 0;
-    }
+    if (node == Direction)
+        return m_lines.directionStore(line, data);
+    if (node == Value)
+        return m_lines.valueStore(line, data);
     return -EIO;
 }
 
@@ -250,7 +202,7 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
             entries.push_back({"export", Export, S_IFREG});
         entries.push_back({"unexport", Unexport, S_IFREG});
         for (int i = 0; i < lineCount; ++i) {
-            if (fs->m_lines[size_t(i)].exported)
+            if (fs->m_lines.isExported(i))
                 entries.push_back({"gpio" + std::to_string(i), lineIno(i, LineDir), S_IFDIR});
         }
     } else if (fs->decode(ino, &line, &node) && node == LineDir) {
