@@ -16,6 +16,8 @@ packages=(
     dpkg-dev lintian systemd vncsnapshot
     # real evdev clients that judge the simulated input nodes
     evemu-tools evtest
+    # the virtual board: scripts/vm.sh builds a Debian image and boots it
+    qemu-system-x86 qemu-utils debootstrap e2fsprogs dosfstools mtools
 )
 
 missing=()
