@@ -54,7 +54,7 @@ install -m 0755 "$here/guest/board-tool" "$here/guest/board-shell" "$root/usr/lo
 for tool in usbswitch iocboot flash; do
     ln -sf ../lib/board/board-tool "$root/usr/local/bin/$tool"
 done
-install -m 0644 "$here/guest/board-agent.service" "$here/guest/board-shell.service" \
+install -m 0644 "$here"/guest/board-{agent,shell,usb}.service \
     "$root/etc/systemd/system/"
 install -m 0644 "$here/guest/80-board-usb.rules" "$root/etc/udev/rules.d/"
 install -m 0644 "$here/guest/board-modules.conf" "$root/etc/modules-load.d/board.conf"
@@ -87,7 +87,7 @@ make -s -C /usr/src/linux-headers-$kernel M=/tmp/vm/boardgpio modules
 install -D -m 0644 /tmp/vm/boardgpio/boardgpio.ko /lib/modules/$kernel/extra/boardgpio.ko
 depmod $kernel
 update-initramfs -u -k $kernel
-systemctl enable board-agent.service board-shell.service
+systemctl enable board-agent.service board-shell.service board-usb.service
 # Nothing that would scrub, trim or upgrade a disk thrown away at power-off,
 # and no getty on the consoles beside the check mode's.
 systemctl mask e2scrub_reap.service e2scrub_all.timer fstrim.timer apt-daily.timer \

@@ -160,9 +160,20 @@ private:
     Scenario m_scenario;
 };
 
+// The board's init scripts export the beep and alarm sound lines before the
+// check mode starts, which writes their values without exporting them.
+void exportBootLines()
+{
+    for (const char *line : {"128", "129"}) {
+        std::ofstream("/sys/class/gpio/export") << line;
+        std::ofstream(std::string("/sys/class/gpio/gpio") + line + "/direction") << "out";
+    }
+}
+
 bool Agent::start()
 {
     mkdir(boardDir, 0755);
+    exportBootLines();
     saveScenario();
     std::vector<int> keys;
     for (const PanelKey &k : panelKeys())
