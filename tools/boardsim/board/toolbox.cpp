@@ -1,6 +1,6 @@
-#include "toolbox.h"
+#include "board/toolbox.h"
 
-#include "scenario.h"
+#include "board/scenario.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "usbmedia.h"
+#include "board/usbmedia.h"
 
-#include "scenario.h"
+#include "board/scenario.h"
 
 #include <cstdio>
 #include <dirent.h>
