@@ -10,7 +10,7 @@
 #include "controlcommands.h"
 #include "controlconnection.h"
 #include "panelkeys.h"
-#include "scenario.h"
+#include "board/scenario.h"
 
 #include <cerrno>
 #include <chrono>
