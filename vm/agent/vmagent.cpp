@@ -7,10 +7,10 @@
 // comes as "ID COMMAND ARGS", and every line of its reply goes back as
 // "ID LINE". Requests are served one at a time, in order.
 
+#include "board/scenario.h"
 #include "controlcommands.h"
 #include "controlconnection.h"
 #include "panelkeys.h"
-#include "board/scenario.h"
 
 #include <cerrno>
 #include <chrono>
@@ -29,6 +29,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -54,6 +55,12 @@ std::string error(const std::string &message)
 std::string notHere(const std::string &command, const std::string &why)
 {
     return error(command + ": not on the virtual board: " + why);
+}
+
+// The failed call's errno, as the reply's reason.
+std::string systemError(const char *command)
+{
+    return error(std::string(command) + ": " + std::generic_category().message(errno));
 }
 
 bool parseInt(const std::string &text, int *value)
@@ -210,7 +217,7 @@ std::string Agent::position()
 {
     bool ok = false;
     const int p = encoderPosition(&ok);
-    return ok ? "ok " + std::to_string(p) : error(std::string("position: ") + strerror(errno));
+    return ok ? "ok " + std::to_string(p) : systemError("position");
 }
 
 std::string Agent::gpio(int line)
@@ -308,8 +315,7 @@ std::string Agent::handle(const std::string &line)
     case C::Record:
         if (!parseInt(a[0], &n) || !parseInt(a[1], &m) || !parseInt(a[2], &k))
             return usage(C::Record);
-        return m_encoder.emit(n, m, k) ? "ok"
-                                       : error(std::string("record: ") + strerror(errno));
+        return m_encoder.emit(n, m, k) ? "ok" : systemError("record");
     case C::SetPosition:
         return notHere("set-position",
                        "a uinput axis moves only with a record, which every reader sees");
@@ -354,9 +360,8 @@ std::string Agent::handle(const std::string &line)
     case C::TranscriptCount:
         return "ok " + std::to_string(toolLog().size());
     case C::ClearTranscript:
-        return truncate(toolLogPath, 0) == 0 || errno == ENOENT
-                   ? "ok"
-                   : error(std::string("clear-transcript: ") + strerror(errno));
+        return truncate(toolLogPath, 0) == 0 || errno == ENOENT ? "ok"
+                                                                : systemError("clear-transcript");
     case C::WaitTranscript:
         if (!parseInt(a[0], &n) || !parseInt(a[1], &m) || n < 0 || m < 0)
             return usage(C::WaitTranscript);
@@ -454,7 +459,7 @@ int main()
             std::string out;
             std::istringstream lines(reply);
             for (std::string l; std::getline(lines, l);)
-                out += id + " " + l + "\n";
+                out.append(id).append(" ").append(l).append("\n");
             writeAll(port, out);
         }
     }
