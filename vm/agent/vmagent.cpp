@@ -367,9 +367,8 @@ std::string Agent::handle(const std::string &line)
             return usage(C::WaitTranscript);
         return waitTranscript(size_t(n), m);
     case C::Key: {
-        const bool press = a[0] == "press" || a[0] == "tap";
-        const bool release = a[0] == "release" || a[0] == "tap";
-        if (!press && !release)
+        bool press = false, release = false;
+        if (!panelKeyEdges(a[0], &press, &release))
             return usage(C::Key);
         const PanelKey *key = findPanelKey(a[1]);
         if (!key)
