@@ -2,6 +2,7 @@
 #include "ui_iocfpgacheck.h"
 
 #include "boardtool.h"
+#include "iocfpgalog.h"
 #include "picttimermsg.h"
 
 #include <QDebug>
@@ -93,7 +94,7 @@ void iocFpgaCheck::endFpgaRead()
     if (m_process->state() == QProcess::NotRunning)
         return;
     // What was judged so far stays on the page; F1 starts a new read.
-    qDebug() << "flash read still running after" << FpgaReadTimeoutMs << "ms, killed";
+    qCDebug(lcIocFpga) << "flash read still running after" << FpgaReadTimeoutMs << "ms, killed";
     endBoardTool(*m_process);
 }
 

@@ -1,6 +1,6 @@
 #include "simulator.h"
 
-#include "keypaddevice.h"
+#include "evdev/keypaddevice.h"
 
 #include <algorithm>
 #include <cerrno>

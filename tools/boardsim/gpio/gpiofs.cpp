@@ -1,0 +1,378 @@
+#include "gpio/gpiofs.h"
+
+#include "control/transcript.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+
+GpioFs::GpioFs(Transcript &transcript) : m_transcript(transcript), m_lines(lineCount) {}
+
+void GpioFs::preExport(int line, bool output, bool high)
+{
+    if (line < 0 || line >= lineCount)
+        return;
+    m_lines[size_t(line)] = Line{true, output, high};
+}
+
+bool GpioFs::mount(const std::string &mountPoint, std::string *error)
+{
+    fuse_lowlevel_ops ops{};
+    ops.lookup = opLookup;
+    ops.getattr = opGetattr;
+    ops.setattr = opSetattr;
+    ops.readdir = opReaddir;
+    ops.open = opOpen;
+    ops.create = opCreate;
+    ops.mknod = opMknod;
+    ops.read = opRead;
+    ops.write = opWrite;
+    ops.flush = opFlush;
+    ops.release = opRelease;
+    m_mountPoint = mountPoint;
+    return m_fuse.mount(mountPoint, "boardsim-gpio", ops, this, error);
+}
+
+bool GpioFs::decode(fuse_ino_t ino, int *line, int *node) const
+{
+    if (ino < lineBase)
+        return false;
+    fuse_ino_t rel = ino - lineBase;
+    *line = int(rel / 4);
+    *node = int(rel % 4);
+    return *line < lineCount && *node <= Value && m_lines[size_t(*line)].exported;
+}
+
+bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
+{
+    std::memset(st, 0, sizeof(*st));
+    st->st_ino = ino;
+    st->st_nlink = 1;
+    int line = 0;
+    int node = 0;
+    if (ino == Root) {
+        st->st_mode = S_IFDIR | 0755;
+        st->st_nlink = 2;
+    } else if (ino == Export || ino == Unexport) {
+        if (ino == Export && m_exportMissing)
+            return false;
+        // Write-only, like the kernel's attributes without a show method.
+        st->st_mode = S_IFREG | 0200;
+        st->st_size = 4096;
+    } else if (decode(ino, &line, &node)) {
+        if (node == LineDir) {
+            st->st_mode = S_IFDIR | 0755;
+            st->st_nlink = 2;
+        } else {
+            st->st_mode = S_IFREG | 0644;
+            st->st_size = 4096;
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string GpioFs::nodePath(fuse_ino_t ino) const
+{
+    if (ino == Root)
+        return m_mountPoint;
+    if (ino == Export)
+        return m_mountPoint + "/export";
+    if (ino == Unexport)
+        return m_mountPoint + "/unexport";
+    if (ino < lineBase)
+        return m_mountPoint;
+    fuse_ino_t rel = ino - lineBase;
+    std::string dir = m_mountPoint + "/gpio" + std::to_string(rel / 4);
+    switch (rel % 4) {
+    case Direction:
+        return dir + "/direction";
+    case Value:
+        return dir + "/value";
+    default:
+        return dir;
+    }
+}
+
+std::string GpioFs::readContent(fuse_ino_t ino) const
+{
+    int line = 0;
+    int node = 0;
+    if (!decode(ino, &line, &node))
+        return std::string();
+    const Line &l = m_lines[size_t(line)];
+    if (node == Direction)
+        return l.output ? "out\n" : "in\n";
+    if (node == Value)
+        return l.high ? "1\n" : "0\n";
+    return std::string();
+}
+
+// kstrtol(buf, 0, ...): decimal, 0x hex or 0 octal with an optional sign,
+// one trailing newline allowed, nothing else around it; 0 or -EINVAL, or
+// -ERANGE for a number that does not fit a long.
+int GpioFs::kstrtol(const std::string &text, long *value)
+{
+    std::string s = text;
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
+        return -EINVAL;
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(s.c_str(), &end, 0);
+    if (end == s.c_str() || *end != '\0')
+        return -EINVAL;
+    if (errno == ERANGE)
+        return -ERANGE;
+    *value = v;
+    return 0;
+}
+
+// Returns 0 or a negative errno, as the kernel's store methods do.
+int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
+{
+    // sysfs_streq(): equal, or equal but for one trailing newline.
+    std::string word = data;
+    if (!word.empty() && word.back() == '\n')
+        word.pop_back();
+
+    // export_store() and unexport_store(): the number first, then a line
+    // that exists (gpio_to_desc()), then whether it is free or exported.
+    if (ino == Export || ino == Unexport) {
+        long n = 0;
+        if (int err = kstrtol(data, &n))
+            return err;
+        if (n < 0 || n >= lineCount)
+            return -EINVAL;
+        Line &l = m_lines[size_t(n)];
+        if (ino == Export) {
+            if (m_refused.count(int(n)))
+                return -EINVAL;
+            if (l.exported)
+                return -EBUSY;
+            l = Line{true, false, false};
+        } else {
+            if (!l.exported)
+                return -EINVAL;
+            l = Line{};
+        }
+        return 0;
+    }
+    int line = 0;
+    int node = 0;
+    if (!decode(ino, &line, &node))
+        return -ENODEV;
+    Line &l = m_lines[size_t(line)];
+    if (node == Direction) {
+        if (word == "in") {
+            l.output = false;
+        } else if (word == "out" || word == "low") {
+            l.output = true;
+            l.high = false;
+        } else if (word == "high") {
+            l.output = true;
+            l.high = true;
+        } else {
+            return -EINVAL;
+        }
+        return 0;
+    }
+    // value_store(): an input is EPERM before the text is looked at; any
+    // number kstrtol() takes drives the line, high when it is not zero.
+    if (node == Value) {
+        long level = 0;
+        if (!l.output)
+            return -EPERM;
+        if (int err = kstrtol(data, &level))
+            return err;
+        l.high = level != 0;
+        return 0;
+    }
+    return -EIO;
+}
+
+GpioFs *GpioFs::self(fuse_req_t req)
+{
+    return static_cast<GpioFs *>(fuse_req_userdata(req));
+}
+
+static void replyEntry(fuse_req_t req, const struct stat &st)
+{
+    // No caching at all: an export must be visible to the very next open, and
+    // an unexported line must vanish at once.
+    fuse_entry_param e{};
+    e.ino = st.st_ino;
+    e.attr = st;
+    e.attr_timeout = 0;
+    e.entry_timeout = 0;
+    fuse_reply_entry(req, &e);
+}
+
+void GpioFs::opLookup(fuse_req_t req, fuse_ino_t parent, const char *name)
+{
+    GpioFs *fs = self(req);
+    std::string n = name;
+    fuse_ino_t ino = 0;
+    int line = 0;
+    int node = 0;
+    if (parent == Root) {
+        if (n == "export")
+            ino = Export;
+        else if (n == "unexport")
+            ino = Unexport;
+        else if (n.size() > 4 && n.compare(0, 4, "gpio") == 0 &&
+                 n.find_first_not_of("0123456789", 4) == std::string::npos &&
+                 (n[4] != '0' || n.size() == 5) && n.size() <= 8) {
+            ino = lineIno(std::atoi(n.c_str() + 4), LineDir);
+        }
+    } else if (fs->decode(parent, &line, &node) && node == LineDir) {
+        if (n == "direction")
+            ino = lineIno(line, Direction);
+        else if (n == "value")
+            ino = lineIno(line, Value);
+    }
+    struct stat st;
+    if (ino == 0 || !fs->nodeStat(ino, &st)) {
+        // An open of a file that is not there never reaches open(); the failed
+        // lookup is what shows that the program tried it.
+        Transcript::Entry e(requesterPid(req), "lookup", fs->nodePath(parent) + "/" + n);
+        e.result = -ENOENT;
+        fs->m_transcript.add(e);
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    replyEntry(req, st);
+}
+
+void GpioFs::opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info *)
+{
+    struct stat st;
+    if (!self(req)->nodeStat(ino, &st)) {
+        fuse_reply_err(req, ENOENT);
+        return;
+    }
+    fuse_reply_attr(req, &st, 0);
+}
+
+// Reached for O_TRUNC when the kernel does not pass it with the open: sysfs
+// files ignore truncation, so report the unchanged attributes.
+void GpioFs::opSetattr(fuse_req_t req, fuse_ino_t ino, struct stat *, int, fuse_file_info *fi)
+{
+    opGetattr(req, ino, fi);
+}
+
+void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *)
+{
+    GpioFs *fs = self(req);
+    std::vector<FuseDirEntry> entries = {{".", ino, S_IFDIR}, {"..", Root, S_IFDIR}};
+    int line = 0;
+    int node = 0;
+    if (ino == Root) {
+        if (!fs->m_exportMissing)
+            entries.push_back({"export", Export, S_IFREG});
+        entries.push_back({"unexport", Unexport, S_IFREG});
+        for (int i = 0; i < lineCount; ++i) {
+            if (fs->m_lines[size_t(i)].exported)
+                entries.push_back({"gpio" + std::to_string(i), lineIno(i, LineDir), S_IFDIR});
+        }
+    } else if (fs->decode(ino, &line, &node) && node == LineDir) {
+        entries.push_back({"direction", lineIno(line, Direction), S_IFREG});
+        entries.push_back({"value", lineIno(line, Value), S_IFREG});
+    } else {
+        fuse_reply_err(req, ENOTDIR);
+        return;
+    }
+    replyDirectory(req, size, off, entries);
+}
+
+void GpioFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
+{
+    GpioFs *fs = self(req);
+    struct stat st;
+    int err = 0;
+    if (!fs->nodeStat(ino, &st))
+        err = ENOENT;
+    else if ((ino == Export || ino == Unexport) && (fi->flags & O_ACCMODE) != O_WRONLY)
+        err = EACCES; // kernfs refuses reading an attribute that has no show method
+    Transcript::Entry e(requesterPid(req), "open", fs->nodePath(ino));
+    e.hasFlags = true;
+    e.flags = Transcript::openFlags(fi->flags);
+    e.result = -err;
+    fs->m_transcript.add(e);
+    if (err) {
+        fuse_reply_err(req, err);
+        return;
+    }
+    // Every read and write must reach us with the caller's exact bytes; the
+    // page cache would merge writes and serve stale values.
+    fi->direct_io = 1;
+    fuse_reply_open(req, fi);
+}
+
+void GpioFs::opCreate(fuse_req_t req, fuse_ino_t, const char *, mode_t, fuse_file_info *)
+{
+    fuse_reply_err(req, EACCES); // sysfs never lets userspace create files
+}
+
+void GpioFs::opMknod(fuse_req_t req, fuse_ino_t, const char *, mode_t, dev_t)
+{
+    fuse_reply_err(req, EACCES);
+}
+
+void GpioFs::opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *)
+{
+    GpioFs *fs = self(req);
+    struct stat st;
+    int err = fs->nodeStat(ino, &st) ? 0 : ENODEV;
+    std::string content = fs->readContent(ino);
+    std::string out;
+    if (!err && size_t(off) < content.size())
+        out = content.substr(size_t(off), size);
+    Transcript::Entry e(requesterPid(req), "read", fs->nodePath(ino));
+    e.hasBytes = true;
+    e.bytes = out;
+    e.result = err ? -err : long(out.size());
+    fs->m_transcript.add(e);
+    if (err)
+        fuse_reply_err(req, err);
+    else
+        fuse_reply_buf(req, out.data(), out.size());
+}
+
+void GpioFs::opWrite(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t size, off_t,
+                     fuse_file_info *)
+{
+    GpioFs *fs = self(req);
+    std::string data(buf, size);
+    int res = fs->writeNode(ino, data);
+    Transcript::Entry e(requesterPid(req), "write", fs->nodePath(ino));
+    e.hasBytes = true;
+    e.bytes = data;
+    e.result = res < 0 ? res : long(size);
+    fs->m_transcript.add(e);
+    if (res < 0)
+        fuse_reply_err(req, -res);
+    else
+        fuse_reply_write(req, size);
+}
+
+// The kernel sends FLUSH synchronously from close(), RELEASE only later and
+// asynchronously; logging the close here keeps the transcript in the order
+// the product did things.
+void GpioFs::opFlush(fuse_req_t req, fuse_ino_t ino, fuse_file_info *)
+{
+    GpioFs *fs = self(req);
+    Transcript::Entry e(requesterPid(req), "close", fs->nodePath(ino));
+    e.result = 0;
+    fs->m_transcript.add(e);
+    fuse_reply_err(req, 0);
+}
+
+void GpioFs::opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info *)
+{
+    fuse_reply_err(req, 0);
+}

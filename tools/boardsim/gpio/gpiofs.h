@@ -1,0 +1,87 @@
+#pragma once
+
+#include "fuse/fusemount.h"
+
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+class Transcript;
+
+// The legacy sysfs GPIO interface (/sys/class/gpio) as the kernel presents it:
+// export/unexport files, and per exported line a gpioN directory with
+// direction and value. Lines 0..255 exist; a write that the kernel would
+// reject fails with the kernel's errno.
+class GpioFs
+{
+public:
+    static constexpr int lineCount = 256;
+
+    struct Line
+    {
+        bool exported = false;
+        bool output = false;
+        bool high = false;
+    };
+
+    explicit GpioFs(Transcript &transcript);
+
+    // --no-gpio-export: the board's kernel was built without the export file.
+    void setExportMissing(bool missing) { m_exportMissing = missing; }
+    // --refuse-export: these lines fail to export with EINVAL, as lines that
+    // do not exist on the board's GPIO chips.
+    void refuseExport(int line) { m_refused.insert(line); }
+    // Exported before the command runs, as the board's init scripts do.
+    void preExport(int line, bool output, bool high);
+
+    bool mount(const std::string &mountPoint, std::string *error);
+    FuseMount &fuse() { return m_fuse; }
+
+    const Line &line(int n) const { return m_lines[size_t(n)]; }
+
+private:
+    enum Node
+    {
+        Root = 1,
+        Export = 2,
+        Unexport = 3,
+        LineDir = 0,
+        Direction = 1,
+        Value = 2
+    };
+    static constexpr fuse_ino_t lineBase = 16;
+
+    static fuse_ino_t lineIno(int line, int node) { return lineBase + fuse_ino_t(line) * 4 + node; }
+    bool decode(fuse_ino_t ino, int *line, int *node) const;
+    bool nodeStat(fuse_ino_t ino, struct stat *st) const;
+    std::string nodePath(fuse_ino_t ino) const;
+    std::string readContent(fuse_ino_t ino) const;
+    int writeNode(fuse_ino_t ino, const std::string &data);
+    static int kstrtol(const std::string &text, long *value);
+
+    static GpioFs *self(fuse_req_t req);
+    static void opLookup(fuse_req_t req, fuse_ino_t parent, const char *name);
+    static void opGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);
+    static void opSetattr(fuse_req_t req, fuse_ino_t ino, struct stat *attr, int toSet,
+                          fuse_file_info *fi);
+    static void opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off,
+                          fuse_file_info *fi);
+    static void opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);
+    static void opCreate(fuse_req_t req, fuse_ino_t parent, const char *name, mode_t mode,
+                         fuse_file_info *fi);
+    static void opMknod(fuse_req_t req, fuse_ino_t parent, const char *name, mode_t mode,
+                        dev_t rdev);
+    static void opRead(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi);
+    static void opWrite(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t size, off_t off,
+                        fuse_file_info *fi);
+    static void opFlush(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);
+    static void opRelease(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi);
+
+    Transcript &m_transcript;
+    FuseMount m_fuse;
+    std::string m_mountPoint;
+    std::vector<Line> m_lines;
+    std::set<int> m_refused;
+    bool m_exportMissing = false;
+};
