@@ -54,32 +54,24 @@ bool Options::parse(int argc, char **argv, std::string *error)
 {
     enum Id
     {
-        NoGpio = 256,
-        NoGpioExport,
-        RefuseExport,
-        NoEvdev,
-        EvdevIoctlFails,
+        RefuseExport = 256,
         Position,
-        Compat32Evdev,
-        NoRunMedia,
-        NoPidfd,
         Set,
         TranscriptFile
     };
-    static const option longOptions[] = {
-        {"help", no_argument, nullptr, 'h'},
-        {"no-gpio", no_argument, nullptr, NoGpio},
-        {"no-gpio-export", no_argument, nullptr, NoGpioExport},
-        {"refuse-export", required_argument, nullptr, RefuseExport},
-        {"no-evdev", no_argument, nullptr, NoEvdev},
-        {"evdev-ioctl-fails", no_argument, nullptr, EvdevIoctlFails},
-        {"position", required_argument, nullptr, Position},
-        {"compat32-evdev", no_argument, nullptr, Compat32Evdev},
-        {"no-run-media", no_argument, nullptr, NoRunMedia},
-        {"no-pidfd", no_argument, nullptr, NoPidfd},
-        {"set", required_argument, nullptr, Set},
-        {"transcript", required_argument, nullptr, TranscriptFile},
-        {nullptr, 0, nullptr, 0}};
+    const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                  {"no-gpio", no_argument, &noGpio, 1},
+                                  {"no-gpio-export", no_argument, &noGpioExport, 1},
+                                  {"refuse-export", required_argument, nullptr, RefuseExport},
+                                  {"no-evdev", no_argument, &noEvdev, 1},
+                                  {"evdev-ioctl-fails", no_argument, &evdevIoctlFails, 1},
+                                  {"position", required_argument, nullptr, Position},
+                                  {"compat32-evdev", no_argument, &compat32Evdev, 1},
+                                  {"no-run-media", no_argument, &noRunMedia, 1},
+                                  {"no-pidfd", no_argument, &noPidfd, 1},
+                                  {"set", required_argument, nullptr, Set},
+                                  {"transcript", required_argument, nullptr, TranscriptFile},
+                                  {nullptr, 0, nullptr, 0}};
     // '+': the command's own options start at its first word; ':': errors
     // are reported here, in boardsim's words, not printed by getopt.
     optind = 0;
@@ -89,30 +81,11 @@ bool Options::parse(int argc, char **argv, std::string *error)
         const std::string value = optarg ? optarg : "";
         long number = 0;
         switch (id) {
+        case 0: // a switch, set through its flag
+            break;
         case 'h':
             help = true;
             return true;
-        case NoGpio:
-            noGpio = true;
-            break;
-        case NoGpioExport:
-            noGpioExport = true;
-            break;
-        case NoEvdev:
-            noEvdev = true;
-            break;
-        case EvdevIoctlFails:
-            evdevIoctlFails = true;
-            break;
-        case Compat32Evdev:
-            compat32Evdev = true;
-            break;
-        case NoRunMedia:
-            noRunMedia = true;
-            break;
-        case NoPidfd:
-            noPidfd = true;
-            break;
         case RefuseExport: {
             std::stringstream list(value);
             std::string item;
