@@ -1,5 +1,6 @@
 #include "control/transcript.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -44,16 +45,20 @@ std::string jsonLine(const nlohmann::ordered_json &value)
     // dump() writes either no spaces at all or one member a line; the scripts
     // look for the one-line form with a space after ':' and ','. A string's
     // own newlines are escaped, so every newline here is dump()'s.
-    const std::string lines = value.dump(0, ' ', true);
-    std::string out;
-    out.reserve(lines.size());
-    for (char c : lines) {
-        if (c != '\n')
-            out += c;
-        else if (out.back() == ',')
-            out += ' ';
+    std::string line = value.dump(0, ' ', true);
+    size_t to = 0;
+    for (size_t from = 0; from < line.size();) {
+        size_t end = line.find('\n', from);
+        if (end == std::string::npos)
+            end = line.size();
+        std::copy(line.begin() + long(from), line.begin() + long(end), line.begin() + long(to));
+        to += end - from;
+        if (end < line.size() && line[to - 1] == ',')
+            line[to++] = ' ';
+        from = end + 1;
     }
-    return out;
+    line.resize(to);
+    return line;
 }
 
 Transcript::Transcript() : m_start(std::chrono::steady_clock::now()) {}
@@ -90,10 +95,13 @@ double Transcript::elapsedMs() const
 
 void Transcript::add(const Entry &e)
 {
-    nlohmann::ordered_json row = {{"t", std::round(elapsedMs() * 1000) / 1000},
-                                  {"pid", e.pid},
-                                  {"op", e.op},
-                                  {"path", byteText(e.path)}};
+    // Member by member: an initializer list would build a two-element array
+    // for every member first, and the sanitizer builds pay for each allocation.
+    nlohmann::ordered_json row;
+    row["t"] = std::round(elapsedMs() * 1000) / 1000;
+    row["pid"] = e.pid;
+    row["op"] = e.op;
+    row["path"] = byteText(e.path);
     if (e.hasBytes)
         row["bytes"] = byteText(e.bytes);
     if (e.hasHex)
