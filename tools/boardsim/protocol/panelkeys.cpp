@@ -62,3 +62,10 @@ const PanelKey *findPanelKey(const std::string &name)
     }
     return nullptr;
 }
+
+bool panelKeyEdges(const std::string &action, bool *press, bool *release)
+{
+    *press = action == "press" || action == "tap";
+    *release = action == "release" || action == "tap";
+    return *press || *release;
+}

@@ -19,3 +19,6 @@ struct PanelKey
 const std::vector<PanelKey> &panelKeys();
 // The key named `name` (case does not matter), nullptr when there is none.
 const PanelKey *findPanelKey(const std::string &name);
+// The edges a "key" command asks for: "press", "release" or "tap" (a press,
+// then a release). False for any other word.
+bool panelKeyEdges(const std::string &action, bool *press, bool *release);
