@@ -14,9 +14,8 @@ packages=(
     python3 tesseract-ocr tesseract-ocr-eng
     # scripts/lint.sh and the memory checks
     clang-format clang-tidy cppcheck shellcheck valgrind
-    # scripts/fuzz.sh: libFuzzer and the sanitizers' runtimes come with clang; the
-    # control target checks the JSON replies with nlohmann-json
-    clang libclang-rt-14-dev nlohmann-json3-dev
+    # scripts/fuzz.sh: libFuzzer and the sanitizers' runtimes come with clang
+    clang libclang-rt-14-dev
     # packaging, the board's unit and its screenshots
     dpkg-dev lintian systemd vncsnapshot
     # real evdev clients that judge the simulated input nodes
