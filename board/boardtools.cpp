@@ -1,12 +1,19 @@
 #include "boardtools.h"
 
-#include <sstream>
-
-std::vector<std::string> board::commandWords(const char *commandLine)
+std::vector<std::string> board::arguments(const ToolCommand &command)
 {
-    std::istringstream in(commandLine);
-    std::vector<std::string> words;
-    for (std::string word; in >> word;)
-        words.push_back(word);
-    return words;
+    std::vector<std::string> args;
+    for (const char *arg : command.args) {
+        if (arg)
+            args.emplace_back(arg);
+    }
+    return args;
+}
+
+std::string board::commandLine(const ToolCommand &command)
+{
+    std::string line = command.program;
+    for (const std::string &arg : arguments(command))
+        line += " " + arg;
+    return line;
 }

@@ -17,11 +17,16 @@ static const QString FpgaIdentification = QString::fromLatin1(board::FlashIdenti
 
 namespace {
 
-const QString FlashReadCommand = QString::fromLatin1(board::FlashRead);
-const QString UsbSwitchInCommand = QString::fromLatin1(board::UsbSwitchIn);
-const QString IocBootInCommand = QString::fromLatin1(board::IocBootIn);
-const QString IocBootOutCommand = QString::fromLatin1(board::IocBootBack);
-const QString UsbSwitchOutCommand = QString::fromLatin1(board::UsbSwitchBack);
+QString command(const board::ToolCommand &tool)
+{
+    return QString::fromStdString(board::commandLine(tool));
+}
+
+const QString FlashReadCommand = command(board::FlashRead);
+const QString UsbSwitchInCommand = command(board::UsbSwitchIn);
+const QString IocBootInCommand = command(board::IocBootIn);
+const QString IocBootOutCommand = command(board::IocBootBack);
+const QString UsbSwitchOutCommand = command(board::UsbSwitchBack);
 // The IOC's storage is a SCSI disk to the kernel; memory cards (mmcblk*) never match.
 const QString UsbDiskPattern = QStringLiteral("sd*");
 const QString FirmwareFile = QLatin1Char('/') + QString::fromLatin1(board::IocFirmwareFile);

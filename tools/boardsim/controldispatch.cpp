@@ -1,5 +1,6 @@
 #include "controldispatch.h"
 
+#include "boardtools.h"
 #include "controlconnection.h"
 #include "controlserver.h"
 #include "evdevfs.h"
@@ -237,12 +238,12 @@ ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
     const bool release = a[0] == "release" || a[0] == "tap";
     if (!press && !release)
         return usage(C::Key);
-    const PanelKey *key = findPanelKey(a[1]);
+    const board::PanelKey *key = board::findPanelKey(a[1]);
     if (!key)
         return error("the panel has no key '" + a[1] + "'");
     for (int value : {1, 0}) {
         if (value ? press : release) {
-            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->code), value);
+            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->linuxKey), value);
             m_board.evdev.report(keypadNode, EV_SYN, SYN_REPORT, 0);
         }
     }
@@ -375,18 +376,18 @@ ControlDispatch::Reply ControlDispatch::act(int, const Args &a)
     std::vector<std::string> args;
     for (size_t i = 1; i < a.size(); ++i)
         args.push_back(ControlConnection::decodeArg(a[i]));
-    auto is = [&args](const char *arg) {
-        return args.size() == 1 && args[0] == arg;
+    auto is = [&name, &args](const board::ToolCommand &command) {
+        return name == command.program && args == board::arguments(command);
     };
-    if (name == "usbswitch" && (is("-i") || is("-f"))) {
-        m_board.media.setSwitched(is("-i"));
+    if (is(board::UsbSwitchIn) || is(board::UsbSwitchBack)) {
+        m_board.media.setSwitched(is(board::UsbSwitchIn));
         return ok;
     }
-    if (name == "iocboot" && (is("-i") || is("-f"))) {
-        m_board.media.setBooted(is("-i"));
+    if (is(board::IocBootIn) || is(board::IocBootBack)) {
+        m_board.media.setBooted(is(board::IocBootIn));
         return ok;
     }
-    if (name == "flash" && args.size() == 2 && args[0] == "-o" && args[1] == "rdid")
+    if (is(board::FlashRead))
         return okWith(m_board.scenario.get("flash"));
     return error("usage");
 }

@@ -1,5 +1,6 @@
 #include "toolbox.h"
 
+#include "boardtools.h"
 #include "scenario.h"
 
 #include <cerrno>
@@ -8,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const char *const ToolBox::toolNames[3] = {"usbswitch", "iocboot", "flash"};
+const char *const ToolBox::toolNames[3] = {board::UsbSwitch, board::IocBoot, board::Flash};
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "usbmedia.h"
 
+#include "boardtools.h"
 #include "scenario.h"
 
 #include <cstdio>
@@ -79,7 +80,7 @@ void UsbMedia::addPartition(const std::string &name, bool withFirmware)
     m_created.push_back(dir);
     if (!withFirmware)
         return;
-    if (FILE *f = std::fopen((dir + "/firmware.bin").c_str(), "we")) {
+    if (FILE *f = std::fopen((dir + "/" + board::IocFirmwareFile).c_str(), "we")) {
         // Recognisable content; the product only checks that the file is there.
         for (int i = 0; i < 256; ++i)
             std::fputc(i, f);

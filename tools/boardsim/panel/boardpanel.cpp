@@ -3,6 +3,7 @@
 #include "boardwatcher.h"
 #include "ui_boardpanel.h"
 
+#include "gpiolines.h"
 #include "panelkeys.h"
 
 #include <QButtonGroup>
@@ -13,11 +14,11 @@
 
 namespace {
 
-const QString deviceBeep = QStringLiteral("/sys/class/gpio/gpio128/value");
-const QString lineDangerLamp = QStringLiteral("132");
-const QString lineDangerTest = QStringLiteral("29");
-const QString lineAlarmSound = QStringLiteral("129");
-const QString line18 = QStringLiteral("18");
+const QString deviceBeep = QString::fromStdString(board::gpioValuePath(board::BeepLine));
+const QString lineDangerLamp = QString::number(board::DangerLampLine);
+const QString lineDangerTest = QString::number(board::DangerTestLine);
+const QString lineAlarmSound = QString::number(board::AlarmSoundLine);
+const QString line18 = QString::number(board::StartHighLine);
 
 // The check-mode window is 800 px wide at 0,0; a small gap keeps the two apart.
 constexpr int panelX = 810;
@@ -63,6 +64,19 @@ std::optional<QPoint> BoardPanel::placeBesideCheckMode(const QRect &screen)
 void BoardPanel::setupUi()
 {
     ui->setupUi(this);
+    // The form leaves "%1" in place of each line's number.
+    const std::pair<QWidget *, int> lamps[] = {{ui->dangerLamp, board::DangerLampLine},
+                                               {ui->dangerTestLamp, board::DangerTestLine},
+                                               {ui->beepLamp, board::BeepLine}};
+    for (const auto &[lamp, line] : lamps)
+        lamp->setToolTip(lamp->toolTip().arg(line));
+    const std::pair<QLabel *, int> labels[] = {{ui->dangerLampLabel, board::DangerLampLine},
+                                               {ui->dangerTestLabel, board::DangerTestLine},
+                                               {ui->beepLabel, board::BeepLine},
+                                               {ui->alarmSoundLabel, board::AlarmSoundLine},
+                                               {ui->line18Label, board::StartHighLine}};
+    for (const auto &[label, line] : labels)
+        label->setText(label->text().arg(line));
     resize(panelWidth, panelHeight);
     // Keys typed for the check mode must reach it, not this window: the panel
     // is worked with the mouse only.
@@ -91,7 +105,7 @@ void BoardPanel::createKeypad()
     auto *grid = new QGridLayout(box);
     grid->setSpacing(2);
     int index = 0;
-    for (const PanelKey &key : panelKeys()) {
+    for (const board::PanelKey &key : board::panelKeys()) {
         const QString name = QString::fromLatin1(key.name);
         auto *button = new QPushButton(name, box);
         button->setObjectName(QStringLiteral("key_") + name);
