@@ -5,12 +5,14 @@
 
 #include "gpiolines.h"
 #include "panelkeys.h"
+#include "scenariowords.h"
 
 #include <QButtonGroup>
 #include <QDebug>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
@@ -93,6 +95,29 @@ void BoardPanel::createWidgets()
     m_beepFlash.setInterval(beepFlashMs);
     m_beepFlash.setTimerType(Qt::PreciseTimer);
     createKeypad();
+    m_iocGroup = createSwitches(ui->iocChoices, QStringLiteral("ioc"), 3);
+    m_flashGroup = createSwitches(ui->flashLayout, QStringLiteral("flash"), 4);
+}
+
+// One switch per word the scenario key takes, named after the key and the
+// word (iocPresent, flashGood).
+QButtonGroup *BoardPanel::createSwitches(QGridLayout *layout, const QString &key, int columns)
+{
+    auto *group = new QButtonGroup(this);
+    group->setObjectName(key + QStringLiteral("Group"));
+    int index = 0;
+    for (const char *word : findScenarioKey(key.toStdString())->words) {
+        const QString value = QString::fromLatin1(word);
+        auto *button = new QRadioButton(value, layout->parentWidget());
+        button->setObjectName(key + value.left(1).toUpper() + value.mid(1));
+        button->setProperty("scenarioValue", value);
+        group->addButton(button);
+        layout->addWidget(button, index / columns, index % columns);
+        ++index;
+    }
+    connect(group, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
+            [this, key](QAbstractButton *button) { chooseScenario(key, button); });
+    return group;
 }
 
 // One button per panel key, in the key table's order; pressing and releasing
@@ -131,10 +156,6 @@ void BoardPanel::createConnections()
     connect(m_watcher, &BoardWatcher::boardGone, this, &BoardPanel::boardGone);
     connect(&m_beepFlash, &QTimer::timeout, ui->beepLamp, [this] { ui->beepLamp->setLit(false); });
     connect(ui->encoderDial, &QDial::valueChanged, this, &BoardPanel::turnEncoder);
-    connect(ui->iocGroup, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
-            [this](QAbstractButton *button) { chooseScenario(QStringLiteral("ioc"), button); });
-    connect(ui->flashGroup, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
-            [this](QAbstractButton *button) { chooseScenario(QStringLiteral("flash"), button); });
 }
 
 void BoardPanel::showState(const QJsonObject &state)
@@ -155,8 +176,8 @@ void BoardPanel::showState(const QJsonObject &state)
     ui->usbMounted->setLit(usb.value(QStringLiteral("mounted")).toBool());
 
     const QJsonObject scenario = state.value(QStringLiteral("scenario")).toObject();
-    showScenario(ui->iocGroup, scenario.value(QStringLiteral("ioc")).toString());
-    showScenario(ui->flashGroup, scenario.value(QStringLiteral("flash")).toString());
+    showScenario(m_iocGroup, scenario.value(QStringLiteral("ioc")).toString());
+    showScenario(m_flashGroup, scenario.value(QStringLiteral("flash")).toString());
 }
 
 void BoardPanel::showTranscript(const QVector<QJsonObject> &entries)
