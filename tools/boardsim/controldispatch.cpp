@@ -5,6 +5,7 @@
 #include "controlserver.h"
 #include "evdevfs.h"
 #include "gpiofs.h"
+#include "gpiolines.h"
 #include "keypaddevice.h"
 #include "options.h"
 #include "panelkeys.h"
@@ -90,6 +91,7 @@ const ControlDispatch::Binding ControlDispatch::bindings[controlCommandCount] = 
     {C::ClearTranscript, &ControlDispatch::clearTranscript},
     {C::WaitTranscript, &ControlDispatch::waitTranscript},
     {C::Key, &ControlDispatch::key},
+    {C::Facts, &ControlDispatch::facts},
     {C::Exec, &ControlDispatch::exec},
     {C::Act, &ControlDispatch::act},
 };
@@ -248,6 +250,31 @@ ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
         }
     }
     return ok;
+}
+
+// For scripts, which take the board's facts from here rather than spell them again.
+ControlDispatch::Reply ControlDispatch::facts(int, const Args &)
+{
+    std::string names, pcKeys;
+    for (int i = 0; i < board::TestedKeyCount; ++i) {
+        names += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].name;
+        pcKeys += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].pcKey;
+    }
+    const std::vector<std::string> lines = {
+        "panel_keys=" + names,
+        "pc_keys=" + pcKeys,
+        std::string("clear_pc_key=") + board::clearKey().pcKey,
+        "danger_lamp_line=" + std::to_string(board::DangerLampLine),
+        "danger_test_line=" + std::to_string(board::DangerTestLine),
+        "beep_line=" + std::to_string(board::BeepLine),
+        "alarm_sound_line=" + std::to_string(board::AlarmSoundLine),
+        std::string("gpio_dir=") + board::GpioDir,
+        std::string("flash_identification=") + board::FlashIdentification,
+    };
+    std::string out = okWith(std::to_string(lines.size()));
+    for (const std::string &line : lines)
+        out += "\n" + line;
+    return out;
 }
 
 ControlDispatch::Reply ControlDispatch::gpio(int, const Args &a)

@@ -29,6 +29,7 @@ enum class ControlCommand
     ClearTranscript,
     WaitTranscript,
     Key,
+    Facts,
     Exec,
     Act,
 };
