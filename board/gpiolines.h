@@ -28,9 +28,8 @@ constexpr int StartHighLine = 18;
 
 // The lines the check mode exports and makes outputs at start, in this order;
 // the danger lamp's line follows on its own once line 18 is high.
-constexpr std::array<int, 19> StartupExports = {18, 29,  49,  50,  51,  54,  55,
-                                                56, 60,  62,  63,  65,  111, 112,
-                                                113, 114, 115, 116, 117};
+constexpr std::array<int, 19> StartupExports = {18, 29, 49,  50,  51,  54,  55,  56,  60, 62,
+                                                63, 65, 111, 112, 113, 114, 115, 116, 117};
 // The lines the board's init scripts export before the check mode starts.
 constexpr std::array<int, 2> BoardExports = {BeepLine, AlarmSoundLine};
 

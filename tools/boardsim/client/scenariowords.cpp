@@ -1,5 +1,7 @@
 #include "scenariowords.h"
 
+#include <algorithm>
+
 namespace {
 
 const std::vector<const char *> toolWords = {"ok", "slow", "hang", "missing", "fail"};
@@ -9,7 +11,9 @@ const std::vector<ScenarioKey> keys = {
     {"ioc", {"present", "absent", "late", "upper", "second"}, "present"},
     {"ioc-delay-ms", {}, "1000"},
     // What `flash -o rdid` prints.
-    {"flash", {"good", "case", "banner", "empty", "pieces", "silent", "missing", "chatter"}, "good"},
+    {"flash",
+     {"good", "case", "banner", "empty", "pieces", "silent", "missing", "chatter"},
+     "good"},
     {"tool.usbswitch", toolWords, "ok"},
     {"tool.iocboot", toolWords, "ok"},
     {"tool.flash", toolWords, "ok"},
@@ -36,11 +40,9 @@ const std::vector<ScenarioKey> &scenarioKeys()
 
 const ScenarioKey *findScenarioKey(const std::string &key)
 {
-    for (const ScenarioKey &k : keys) {
-        if (key == k.key)
-            return &k;
-    }
-    return nullptr;
+    const auto it = std::find_if(keys.begin(), keys.end(),
+                                 [&key](const ScenarioKey &k) { return key == k.key; });
+    return it == keys.end() ? nullptr : &*it;
 }
 
 std::string scenarioUsage()
