@@ -1,6 +1,7 @@
 #include "rotaryencoder.h"
 
 #include <QDebug>
+#include <QLoggingCategory>
 #include <QMutexLocker>
 
 #include <cerrno>
@@ -25,6 +26,11 @@ static_assert(offsetof(input_event, value) == 12, "value follows code");
 #endif
 
 static const QString deviceName = QStringLiteral("/dev/input/event0");
+
+// The reader's own diagnostics beyond the open and ioctl errors the check mode
+// has always written to the default category: QT_LOGGING_RULES can silence or
+// select them ("checkmode.encoder.debug=false").
+Q_LOGGING_CATEGORY(lcEncoder, "checkmode.encoder")
 
 namespace {
 
@@ -112,8 +118,8 @@ void RotaryEncoder::run()
     const bool drains = flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
     if (!drains) {
         const int error = errno;
-        qDebug("%s fcntl error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-               errorText(error, text), error);
+        qCDebug(lcEncoder, "%s fcntl error.  fd = %d  errno = %s (%d)",
+                deviceName.toUtf8().constData(), fd, errorText(error, text), error);
     }
 
     // When the position cannot be queried, the first record becomes the
@@ -155,8 +161,8 @@ void RotaryEncoder::run()
                 if (errno == EINTR)
                     continue;
                 const int error = errno;
-                qDebug("%s poll error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(),
-                       fd, errorText(error, text), error);
+                qCDebug(lcEncoder, "%s poll error.  fd = %d  errno = %s (%d)",
+                        deviceName.toUtf8().constData(), fd, errorText(error, text), error);
                 break;
             }
             if (waits[1].revents & POLLIN) {
@@ -169,8 +175,8 @@ void RotaryEncoder::run()
             if (deviceEvents & (POLLERR | POLLHUP | POLLNVAL)) {
                 // An unplugged or revoked device stays in this state: polling on
                 // would spin, so the reader ends here.
-                qDebug("%s poll error.  fd = %d  revents = 0x%x", deviceName.toUtf8().constData(),
-                       fd, unsigned(deviceEvents));
+                qCDebug(lcEncoder, "%s poll error.  fd = %d  revents = 0x%x",
+                        deviceName.toUtf8().constData(), fd, unsigned(deviceEvents));
                 break;
             }
             if (!(deviceEvents & POLLIN))
@@ -192,14 +198,15 @@ void RotaryEncoder::run()
                 continue;
             // ENODEV, EIO and the like do not go away by reading again.
             const int error = errno;
-            qDebug("%s read error.  fd = %d  errno = %s (%d)", deviceName.toUtf8().constData(), fd,
-                   errorText(error, text), error);
+            qCDebug(lcEncoder, "%s read error.  fd = %d  errno = %s (%d)",
+                    deviceName.toUtf8().constData(), fd, errorText(error, text), error);
             break;
         }
         if (got == 0) {
             // End of file is not something evdev ever reports; a node that
             // does would report it for ever.
-            qDebug("%s read error.  fd = %d  end of file", deviceName.toUtf8().constData(), fd);
+            qCDebug(lcEncoder, "%s read error.  fd = %d  end of file",
+                    deviceName.toUtf8().constData(), fd);
             break;
         }
         // evdev hands out whole records only; a short one carries no trustworthy value.

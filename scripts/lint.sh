@@ -64,7 +64,7 @@ while read -r dir; do includes+=(-I "$dir"); done < <(
 if ! cppcheck --quiet --error-exitcode=1 -j "$jobs" --std=c++17 --language=c++ \
     --enable=warning,performance,portability --inline-suppr --library=qt \
     -I app -I checks/iocfpga -I checks/lampbuzzer -I checks/lcd -I input \
-    -I tools/boardsim -I tools/boardsim/client -I tools/boardsim/panel \
+    -I tools/boardsim -I tools/boardsim/protocol -I tools/boardsim/panel \
     "${includes[@]}" "${units[@]}"; then
     finding cppcheck
 fi

@@ -1,4 +1,5 @@
 #include "boardtool.h"
+#include "iocfpgalog.h"
 
 #include <QDebug>
 #include <QProcess>
@@ -23,7 +24,8 @@ void runBoardTool(const QString &command, int timeoutMs)
     tool.start(words.first(), words.mid(1));
     if (tool.waitForFinished(timeoutMs) || tool.state() == QProcess::NotRunning)
         return; // ended, or never started (missing tool): either way go on
-    qDebug() << "board tool" << command << "still running after" << timeoutMs << "ms, killed";
+    qCDebug(lcIocFpga) << "board tool" << command << "still running after" << timeoutMs
+                       << "ms, killed";
     endBoardTool(tool);
 }
 

@@ -3,6 +3,7 @@
 
 #include "boardtool.h"
 #include "boardtools.h"
+#include "iocfpgalog.h"
 #include "picttimermsg.h"
 
 #include <QDebug>
@@ -95,7 +96,7 @@ void iocFpgaCheck::endFpgaRead()
     if (m_process->state() == QProcess::NotRunning)
         return;
     // What was judged so far stays on the page; F1 starts a new read.
-    qDebug() << "flash read still running after" << FpgaReadTimeoutMs << "ms, killed";
+    qCDebug(lcIocFpga) << "flash read still running after" << FpgaReadTimeoutMs << "ms, killed";
     endBoardTool(*m_process);
 }
 

@@ -1,7 +1,7 @@
 #include "simulator.h"
 
+#include "evdev/keypaddevice.h"
 #include "gpiolines.h"
-#include "keypaddevice.h"
 
 #include <algorithm>
 #include <cerrno>

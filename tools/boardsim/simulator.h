@@ -1,17 +1,17 @@
 #pragma once
 
-#include "commandsupervisor.h"
-#include "controldispatch.h"
-#include "controlserver.h"
-#include "evdevfs.h"
-#include "gpiofs.h"
-#include "grabrelay.h"
-#include "namespacesetup.h"
+#include "board/scenario.h"
+#include "board/toolbox.h"
+#include "board/usbmedia.h"
+#include "control/controldispatch.h"
+#include "control/controlserver.h"
+#include "control/transcript.h"
+#include "evdev/evdevfs.h"
+#include "gpio/gpiofs.h"
 #include "options.h"
-#include "scenario.h"
-#include "toolbox.h"
-#include "transcript.h"
-#include "usbmedia.h"
+#include "sandbox/commandsupervisor.h"
+#include "sandbox/grabrelay.h"
+#include "sandbox/namespacesetup.h"
 
 #include <memory>
 #include <optional>

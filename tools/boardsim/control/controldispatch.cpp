@@ -1,23 +1,24 @@
-#include "controldispatch.h"
+#include "control/controldispatch.h"
 
+#include "board/scenario.h"
+#include "board/toolbox.h"
 #include "boardtools.h"
+#include "control/controlserver.h"
+#include "control/statejson.h"
+#include "control/transcript.h"
 #include "controlconnection.h"
-#include "controlserver.h"
-#include "evdevfs.h"
-#include "gpiofs.h"
+#include "evdev/evdevfs.h"
+#include "evdev/keypaddevice.h"
+#include "gpio/gpiofs.h"
 #include "gpiolines.h"
-#include "keypaddevice.h"
 #include "options.h"
 #include "panelkeys.h"
-#include "scenario.h"
-#include "toolbox.h"
-#include "transcript.h"
-#include "usbmedia.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <linux/input.h>
 
 namespace {
@@ -57,6 +58,27 @@ bool parseOnOff(const std::string &text, bool *value)
     return true;
 }
 
+std::vector<std::string> decodedArgs(const std::vector<std::string> &words, size_t from)
+{
+    std::vector<std::string> args;
+    for (size_t i = from; i < words.size(); ++i)
+        args.push_back(ControlConnection::decodeArg(words[i]));
+    return args;
+}
+
+std::string toolReply(const std::string &name, const ToolActions::Answer &answer)
+{
+    switch (answer.kind) {
+    case ToolActions::Answer::UnknownTool:
+        return error("unknown tool '" + ControlServer::excerpt(name) + "'");
+    case ToolActions::Answer::Usage:
+        return error("usage");
+    case ToolActions::Answer::Done:
+        break;
+    }
+    return answer.payload ? okWith(*answer.payload) : ok;
+}
+
 std::string usage(C id)
 {
     const ControlCommandSpec &command = controlCommand(id);
@@ -64,41 +86,53 @@ std::string usage(C id)
                  command.arguments);
 }
 
-const char *boolText(bool b)
+// Entry i of a handler table handles command i.
+template <typename Binding, size_t N> constexpr bool inCommandOrder(const Binding (&table)[N])
 {
-    return b ? "true" : "false";
+    for (size_t i = 0; i < N; ++i) {
+        if (size_t(table[i].id) != i)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
 
-const ControlDispatch::Binding ControlDispatch::bindings[controlCommandCount] = {
-    {C::Ping, &ControlDispatch::ping},
-    {C::Turn, &ControlDispatch::turn},
-    {C::TurnTo, &ControlDispatch::turnTo},
-    {C::Record, &ControlDispatch::record},
-    {C::SetPosition, &ControlDispatch::setPosition},
-    {C::Position, &ControlDispatch::position},
-    {C::Pending, &ControlDispatch::pending},
-    {C::IoctlFails, &ControlDispatch::ioctlFails},
-    {C::Gone, &ControlDispatch::gone},
-    {C::Gpio, &ControlDispatch::gpio},
-    {C::Set, &ControlDispatch::set},
-    {C::Get, &ControlDispatch::get},
-    {C::Scenario, &ControlDispatch::scenario},
-    {C::State, &ControlDispatch::state},
-    {C::Transcript, &ControlDispatch::transcript},
-    {C::TranscriptCount, &ControlDispatch::transcriptCount},
-    {C::ClearTranscript, &ControlDispatch::clearTranscript},
-    {C::WaitTranscript, &ControlDispatch::waitTranscript},
-    {C::Key, &ControlDispatch::key},
-    {C::Facts, &ControlDispatch::facts},
-    {C::Exec, &ControlDispatch::exec},
-    {C::Act, &ControlDispatch::act},
-};
-
 ControlDispatch::ControlDispatch(const SimulatedBoard &board, ControlServer &server)
-    : m_board(board), m_server(server)
+    : m_board(board), m_server(server), m_turns(board.evdev, server),
+      m_tools(board.scenario, board.media, board.transcript)
 {}
+
+ControlDispatch::Handler ControlDispatch::handler(ControlCommand id)
+{
+    static constexpr Binding table[] = {
+        {C::Ping, &ControlDispatch::ping},
+        {C::Turn, &ControlDispatch::turn},
+        {C::TurnTo, &ControlDispatch::turnTo},
+        {C::Record, &ControlDispatch::record},
+        {C::SetPosition, &ControlDispatch::setPosition},
+        {C::Position, &ControlDispatch::position},
+        {C::Pending, &ControlDispatch::pending},
+        {C::IoctlFails, &ControlDispatch::ioctlFails},
+        {C::Gone, &ControlDispatch::gone},
+        {C::Gpio, &ControlDispatch::gpio},
+        {C::Set, &ControlDispatch::set},
+        {C::Get, &ControlDispatch::get},
+        {C::Scenario, &ControlDispatch::scenario},
+        {C::State, &ControlDispatch::state},
+        {C::Transcript, &ControlDispatch::transcript},
+        {C::TranscriptCount, &ControlDispatch::transcriptCount},
+        {C::ClearTranscript, &ControlDispatch::clearTranscript},
+        {C::WaitTranscript, &ControlDispatch::waitTranscript},
+        {C::Key, &ControlDispatch::key},
+        {C::Facts, &ControlDispatch::facts},
+        {C::Exec, &ControlDispatch::exec},
+        {C::Act, &ControlDispatch::act},
+    };
+    static_assert(std::size(table) == controlCommandCount, "a handler for every command");
+    static_assert(inCommandOrder(table), "the handlers in the order of ControlCommand");
+    return table[size_t(id)].handler;
+}
 
 bool ControlDispatch::handle(int client, const std::string &line, std::string *reply)
 {
@@ -117,16 +151,10 @@ bool ControlDispatch::handle(int client, const std::string &line, std::string *r
         *reply = usage(command->id);
         return true;
     }
-    for (const Binding &b : bindings) {
-        if (b.id != command->id)
-            continue;
-        Reply r = (this->*b.handler)(client, args);
-        if (!r)
-            return false;
-        *reply = *r;
-        return true;
-    }
-    *reply = error(std::string("no handler for '") + command->name + "'");
+    Reply r = (this->*handler(command->id))(client, args);
+    if (!r)
+        return false;
+    *reply = *r;
     return true;
 }
 
@@ -140,38 +168,18 @@ ControlDispatch::Reply ControlDispatch::turn(int client, const Args &a)
     int steps = 0;
     if (!parseInt(a[0], &steps))
         return usage(C::Turn);
-    if (steps < -maxTurnSteps || steps > maxTurnSteps)
-        return error("turn: at most " + std::to_string(maxTurnSteps) + " steps at once");
+    if (steps < -TurnScheduler::maxTurnSteps || steps > TurnScheduler::maxTurnSteps)
+        return error("turn: at most " + std::to_string(TurnScheduler::maxTurnSteps) +
+                     " steps at once");
     // Queued behind earlier turns, so that steps keep the order they were asked in.
-    m_turns.push_back({client, steps});
-    serveTurns();
+    m_turns.add(client, steps);
+    m_turns.serve();
     return std::nullopt;
 }
 
 void ControlDispatch::serveTurns()
 {
-    // A slice is measured in time, not steps: a slow build (sanitizers) or a
-    // busy machine still answers everything else in between.
-    const Clock::time_point until = Clock::now() + sliceTime;
-    while (!m_turns.empty() && Clock::now() < until) {
-        PendingTurn &t = m_turns.front();
-        const int now = std::max(-stepsPerCheck, std::min(stepsPerCheck, t.steps));
-        // One detent is one packet: the new position, then SYN_REPORT. The
-        // input core keeps the axis in a 32-bit value that wraps at its ends:
-        // unsigned arithmetic gives the same bits without overflowing an int.
-        const uint32_t direction = now < 0 ? UINT32_MAX : 1u;
-        for (int i = 0; i != now; i += now < 0 ? -1 : 1) {
-            const int32_t next = int32_t(uint32_t(encoderPosition()) + direction);
-            m_board.evdev.report(encoderNode, EV_ABS, ABS_X, next);
-            m_board.evdev.report(encoderNode, EV_SYN, SYN_REPORT, 0);
-        }
-        t.steps -= now;
-        if (t.steps == 0) {
-            const int client = t.client;
-            m_turns.pop_front();
-            m_server.reply(client, ok);
-        }
-    }
+    m_turns.serve();
 }
 
 ControlDispatch::Reply ControlDispatch::turnTo(int, const Args &a)
@@ -311,7 +319,7 @@ ControlDispatch::Reply ControlDispatch::scenario(int, const Args &)
 
 ControlDispatch::Reply ControlDispatch::state(int, const Args &)
 {
-    return okWith(stateJson());
+    return okWith(stateJson(m_board));
 }
 
 ControlDispatch::Reply ControlDispatch::transcript(int, const Args &a)
@@ -368,7 +376,7 @@ void ControlDispatch::answerWaits(bool all)
 
 std::optional<ControlDispatch::Clock::time_point> ControlDispatch::nextDeadline() const
 {
-    if (!m_turns.empty())
+    if (m_turns.busy())
         return Clock::now();
     if (m_waits.empty())
         return std::nullopt;
@@ -382,79 +390,16 @@ std::optional<ControlDispatch::Clock::time_point> ControlDispatch::nextDeadline(
 // when they get to do their work ("act NAME ARG...") the board changes.
 ControlDispatch::Reply ControlDispatch::exec(int, const Args &a)
 {
-    const std::string &name = a[1];
-    const std::string mode = m_board.scenario.get("tool." + name);
-    if (mode.empty())
-        return error("unknown tool '" + ControlServer::excerpt(name) + "'");
-    Transcript::Entry e(std::atoi(a[0].c_str()), "exec", name);
-    e.hasArgs = true;
-    for (size_t i = 2; i < a.size(); ++i)
-        e.args.push_back(ControlConnection::decodeArg(a[i]));
-    e.hasResult = false;
-    m_board.transcript.add(e);
-    return okWith(mode + " " + m_board.scenario.get("tool-delay-ms"));
+    const std::vector<std::string> args = decodedArgs(a, 2);
+    return toolReply(a[1], m_tools.exec(std::atoi(a[0].c_str()), a[1], args));
 }
 
 ControlDispatch::Reply ControlDispatch::act(int, const Args &a)
 {
-    const std::string &name = a[0];
-    if (m_board.scenario.get("tool." + name).empty())
-        return error("unknown tool '" + ControlServer::excerpt(name) + "'");
-    std::vector<std::string> args;
-    for (size_t i = 1; i < a.size(); ++i)
-        args.push_back(ControlConnection::decodeArg(a[i]));
-    auto is = [&name, &args](const board::ToolCommand &command) {
-        return name == command.program && args == board::arguments(command);
-    };
-    if (is(board::UsbSwitchIn) || is(board::UsbSwitchBack)) {
-        m_board.media.setSwitched(is(board::UsbSwitchIn));
-        return ok;
-    }
-    if (is(board::IocBootIn) || is(board::IocBootBack)) {
-        m_board.media.setBooted(is(board::IocBootIn));
-        return ok;
-    }
-    if (is(board::FlashRead))
-        return okWith(m_board.scenario.get("flash"));
-    return error("usage");
+    return toolReply(a[0], m_tools.act(a[0], decodedArgs(a, 1)));
 }
 
 int ControlDispatch::encoderPosition() const
 {
     return m_board.evdev.device(encoderNode)->absinfo[ABS_X].value;
-}
-
-std::string ControlDispatch::stateJson() const
-{
-    const EvdevFs &evdev = m_board.evdev;
-    std::string out = "{\"position\": " + std::to_string(encoderPosition()) +
-                      ", \"pending\": " + std::to_string(evdev.pendingRecords(encoderNode)) +
-                      ", \"readers\": " + std::to_string(evdev.readerCount(encoderNode)) +
-                      ", \"gone\": " + boolText(evdev.isGone(encoderNode)) +
-                      ", \"ioctlFails\": " + boolText(evdev.ioctlFails(encoderNode)) +
-                      ", \"evdevRecordSize\": " + std::to_string(evdev.recordSize()) +
-                      ", \"gpio\": {";
-    bool first = true;
-    for (int i = 0; i < GpioFs::lineCount; ++i) {
-        const GpioFs::Line &l = m_board.gpio.line(i);
-        if (!l.exported)
-            continue;
-        out += std::string(first ? "" : ", ") + "\"" + std::to_string(i) +
-               "\": {\"direction\": \"" + (l.output ? "out" : "in") + "\", \"value\": \"" +
-               (l.high ? "1" : "0") + "\"}";
-        first = false;
-    }
-    out += "}, \"scenario\": {";
-    first = true;
-    for (const auto &kv : m_board.scenario.values()) {
-        out += std::string(first ? "" : ", ") + "\"" + kv.first + "\": \"" + kv.second + "\"";
-        first = false;
-    }
-    const UsbMedia &media = m_board.media;
-    out += std::string("}, \"usb\": {\"switched\": ") + boolText(media.isSwitched()) +
-           ", \"booted\": " + boolText(media.isBooted()) +
-           ", \"mounted\": " + boolText(media.isMounted()) +
-           "}, \"transcriptCount\": " + std::to_string(m_board.transcript.count()) +
-           ", \"transcriptDropped\": " + std::to_string(m_board.transcript.dropped()) + "}";
-    return out;
 }

@@ -1,4 +1,4 @@
-#include "grabrelay.h"
+#include "sandbox/grabrelay.h"
 
 #include <cerrno>
 #include <cstddef>

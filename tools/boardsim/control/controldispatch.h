@@ -1,9 +1,10 @@
 #pragma once
 
+#include "board/toolactions.h"
+#include "control/turnscheduler.h"
 #include "controlcommands.h"
 
 #include <chrono>
-#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +29,8 @@ struct SimulatedBoard
 };
 
 // Answers the control socket's requests: looks the command up in the shared
-// table, checks its argument count there, and runs the handler bound to it.
+// table, checks its argument count there, and runs the handler bound to it
+// (a table indexed by the command's id, checked complete when compiled).
 class ControlDispatch
 {
 public:
@@ -45,12 +47,6 @@ public:
     // Turns one more slice of the queued turns; call once per loop iteration.
     void serveTurns();
 
-    // A turn takes at most this many steps, a slice of them per iteration of
-    // the loop, so that no request holds up the board for long.
-    static constexpr int maxTurnSteps = 1000000;
-    static constexpr std::chrono::milliseconds sliceTime{2};
-    static constexpr int stepsPerCheck = 64; // between looks at the clock
-
 private:
     using Args = std::vector<std::string>;
     // The reply, or nothing when it is sent later.
@@ -61,14 +57,8 @@ private:
         ControlCommand id;
         Handler handler;
     };
-    // One handler for every entry of the shared table.
-    static const Binding bindings[controlCommandCount];
+    static Handler handler(ControlCommand id);
 
-    struct PendingTurn
-    {
-        int client;
-        int steps; // still to go, signed
-    };
     struct TranscriptWait
     {
         int client;
@@ -100,11 +90,10 @@ private:
     Reply act(int, const Args &a);
 
     int encoderPosition() const;
-    std::string stateJson() const;
 
     SimulatedBoard m_board;
     ControlServer &m_server;
     std::vector<TranscriptWait> m_waits;
-    // Answered, in order, when their last step is done.
-    std::deque<PendingTurn> m_turns;
+    TurnScheduler m_turns;
+    ToolActions m_tools;
 };

@@ -1,8 +1,11 @@
 #pragma once
 
-#include "evdevclient.h"
-#include "evdevdevice.h"
-#include "fusemount.h"
+#include "evdev/evdevclient.h"
+#include "evdev/evdevdevice.h"
+#include "evdev/evdevgrab.h"
+#include "evdev/evdevlog.h"
+#include "evdev/inputcore.h"
+#include "fuse/fusemount.h"
 
 #include <cstdint>
 #include <deque>
@@ -72,9 +75,8 @@ public:
 private:
     struct Node
     {
-        EvdevDevice device;
-        std::vector<EvdevEvent> values; // the input core's packet so far
-        uint64_t grab = 0;              // the reader that has it to itself
+        InputCore core;
+        EvdevGrab grab;
         bool gone = false;
         bool ioctlFails = false;
     };
@@ -98,17 +100,12 @@ private:
     const Node *find(const std::string &node) const;
     std::string path(size_t node) const;
     void passToReaders(size_t node, const std::vector<EvdevEvent> &values);
-    // evdev_grab() and evdev_ungrab(): 0 or -errno.
-    int grab(uint64_t reader, bool on);
     // Answers the blocked reads that can be answered now and wakes the poller.
     void wake(Reader &reader);
     void wakePoller(Reader &reader);
     // Whole records from completed packets, as many as fit (evdev_read()).
     std::string takeRecords(Reader &reader, size_t size);
     void answerRead(const PendingRead &read, const std::string &bytes, int error);
-    std::string encode(const EvdevEvent &event) const;
-    EvdevEvent decode(const char *record) const;
-    void log(int pid, const char *op, size_t node, const std::string &bytes, long result);
 
     static EvdevFs *self(fuse_req_t req);
     static void onInterrupt(fuse_req_t req, void *data);
@@ -127,7 +124,7 @@ private:
                         size_t outBufSize);
     static void opPoll(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi, fuse_pollhandle *ph);
 
-    Transcript &m_transcript;
+    EvdevLog m_log;
     FuseMount m_fuse;
     std::string m_mountPoint;
     std::vector<Node> m_nodes;

@@ -1,7 +1,7 @@
-#include "usbmedia.h"
+#include "board/usbmedia.h"
 
+#include "board/scenario.h"
 #include "boardtools.h"
-#include "scenario.h"
 
 #include <cstdio>
 #include <dirent.h>

@@ -1,4 +1,4 @@
-#include "nopidfd.h"
+#include "sandbox/nopidfd.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "evdevdevice.h"
+#include "evdev/evdevdevice.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,6 +1,6 @@
-#include "commandsupervisor.h"
+#include "sandbox/commandsupervisor.h"
 
-#include "namespaceinit.h"
+#include "sandbox/namespaceinit.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,6 +1,6 @@
-#include "gpiofs.h"
+#include "gpio/gpiofs.h"
 
-#include "transcript.h"
+#include "control/transcript.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "controlserver.h"
+#include "control/controlserver.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fusemount.h"
+#include "fuse/fusemount.h"
 
 #include <set>
 #include <string>

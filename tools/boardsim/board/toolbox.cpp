@@ -1,7 +1,7 @@
-#include "toolbox.h"
+#include "board/toolbox.h"
 
+#include "board/scenario.h"
 #include "boardtools.h"
-#include "scenario.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "namespacesetup.h"
+#include "sandbox/namespacesetup.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "namespaceinit.h"
+#include "sandbox/namespaceinit.h"
 
-#include "nopidfd.h"
+#include "sandbox/nopidfd.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "scenario.h"
+#include "board/scenario.h"
 
 #include "scenariowords.h"
 

@@ -1,4 +1,4 @@
-#include "transcript.h"
+#include "control/transcript.h"
 
 #include <cerrno>
 #include <cstring>

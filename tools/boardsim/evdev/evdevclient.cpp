@@ -1,4 +1,4 @@
-#include "evdevclient.h"
+#include "evdev/evdevclient.h"
 
 #include <linux/input.h>
 

@@ -1,7 +1,7 @@
-#include "evdevioctl.h"
+#include "evdev/evdevioctl.h"
 
-#include "evdevclient.h"
-#include "evdevdevice.h"
+#include "evdev/evdevclient.h"
+#include "evdev/evdevdevice.h"
 
 #include <algorithm>
 #include <cerrno>

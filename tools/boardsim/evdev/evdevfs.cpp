@@ -1,7 +1,7 @@
-#include "evdevfs.h"
+#include "evdev/evdevfs.h"
 
-#include "evdevioctl.h"
-#include "transcript.h"
+#include "evdev/evdevioctl.h"
+#include "evdev/evdevrecord.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,69 +16,6 @@ namespace {
 
 constexpr fuse_ino_t rootIno = 1;
 constexpr fuse_ino_t firstNodeIno = 2;
-constexpr size_t nativeRecordSize = sizeof(input_event);
-// struct input_event_compat of a 32-bit task: 32-bit tv_sec and tv_usec.
-struct CompatRecord
-{
-    uint32_t sec;
-    uint32_t usec;
-    uint16_t type;
-    uint16_t code;
-    int32_t value;
-};
-static_assert(sizeof(CompatRecord) == 16, "a 32-bit reader's record has 16 bytes");
-
-std::string hexRequest(unsigned int cmd)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof(buf), "0x%08x", cmd);
-    return buf;
-}
-
-// A key, LED, sound or switch that is set to what it is already is no change.
-bool change(std::set<unsigned> &on, unsigned code, bool value)
-{
-    if ((on.count(code) > 0) == value)
-        return false;
-    if (value)
-        on.insert(code);
-    else
-        on.erase(code);
-    return true;
-}
-
-// input_get_disposition() for the types these devices can have: whether the
-// input core passes the value on, with the device's state updated.
-bool inputCoreTakes(EvdevDevice &device, unsigned type, unsigned code, int value)
-{
-    if (type == EV_SYN)
-        return true;
-    if (!device.supports(type, code))
-        return false;
-    switch (type) {
-    case EV_KEY:
-        // 2 (autorepeat) only for a key held down.
-        if (value == 2)
-            return device.state[EV_KEY].count(code) > 0;
-        return change(device.state[EV_KEY], code, value != 0);
-    case EV_SW:
-    case EV_LED:
-    case EV_SND:
-        return change(device.state[type], code, value != 0);
-    case EV_ABS: {
-        // input_handle_abs_change(): the same position again is dropped.
-        input_absinfo &abs = device.absinfo[code];
-        if (abs.value == value)
-            return false;
-        abs.value = value;
-        return true;
-    }
-    case EV_REL:
-        return value != 0;
-    default:
-        return true;
-    }
-}
 
 // The board's udev rules give event nodes to root:input, mode 0660; the
 // host's "input" group stands for it, root's group where there is none.
@@ -93,7 +30,7 @@ gid_t inputGroup()
 
 } // namespace
 
-EvdevFs::EvdevFs(Transcript &transcript) : m_transcript(transcript) {}
+EvdevFs::EvdevFs(Transcript &transcript) : m_log(transcript) {}
 
 EvdevFs::~EvdevFs()
 {
@@ -105,7 +42,7 @@ EvdevFs::~EvdevFs()
 
 void EvdevFs::addDevice(const EvdevDevice &device)
 {
-    m_nodes.push_back(Node{device, {}, 0, false, false});
+    m_nodes.push_back(Node{InputCore(device), EvdevGrab(), false, false});
 }
 
 bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
@@ -129,7 +66,7 @@ bool EvdevFs::mount(const std::string &mountPoint, std::string *error)
 EvdevFs::Node *EvdevFs::find(const std::string &node)
 {
     for (Node &n : m_nodes) {
-        if (n.device.node == node)
+        if (n.core.device().node == node)
             return &n;
     }
     return nullptr;
@@ -143,36 +80,24 @@ const EvdevFs::Node *EvdevFs::find(const std::string &node) const
 EvdevDevice *EvdevFs::device(const std::string &node)
 {
     Node *n = find(node);
-    return n ? &n->device : nullptr;
+    return n ? &n->core.device() : nullptr;
 }
 
 std::string EvdevFs::path(size_t node) const
 {
-    return m_mountPoint + "/" + m_nodes[node].device.node;
+    return m_mountPoint + "/" + m_nodes[node].core.device().node;
 }
 
-// input_handle_event(): values gather until a SYN_REPORT flushes them (a lone
-// SYN_REPORT is no packet), or until the packet would not fit the device's
-// max_vals (hint + 2), when the core ends it with a SYN_REPORT of its own.
 bool EvdevFs::report(const std::string &name, unsigned type, unsigned code, int value)
 {
     Node *node = find(name);
     if (!node)
         return false;
-    if (node->gone || !inputCoreTakes(node->device, type, code, value))
+    if (node->gone)
         return true;
-    std::vector<EvdevEvent> &values = node->values;
-    values.push_back({timeval{}, uint16_t(type), uint16_t(code), int32_t(value)});
-    const size_t index = size_t(node - m_nodes.data());
-    if (type == EV_SYN && code == SYN_REPORT) {
-        if (values.size() >= 2)
-            passToReaders(index, values);
-        values.clear();
-    } else if (values.size() >= node->device.eventsPerPacket()) {
-        values.push_back({timeval{}, EV_SYN, SYN_REPORT, 0});
-        passToReaders(index, values);
-        values.clear();
-    }
+    const std::vector<EvdevEvent> packet = node->core.handleEvent(type, code, value);
+    if (!packet.empty())
+        passToReaders(size_t(node - m_nodes.data()), packet);
     return true;
 }
 
@@ -183,9 +108,7 @@ bool EvdevFs::inject(const std::string &name, unsigned type, unsigned code, int 
         return false;
     if (node->gone)
         return true;
-    // The axis state follows, as the input core would have kept it.
-    if (type == EV_ABS && node->device.absinfo.count(code))
-        node->device.absinfo[code].value = value;
+    node->core.follow(type, code, value);
     passToReaders(size_t(node - m_nodes.data()),
                   {{timeval{}, uint16_t(type), uint16_t(code), int32_t(value)}});
     return true;
@@ -196,28 +119,13 @@ bool EvdevFs::inject(const std::string &name, unsigned type, unsigned code, int 
 void EvdevFs::passToReaders(size_t node, const std::vector<EvdevEvent> &values)
 {
     const EvdevTimes times = EvdevTimes::now();
-    const uint64_t grab = m_nodes[node].grab;
+    const EvdevGrab &grab = m_nodes[node].grab;
     for (auto &entry : m_readers) {
         Reader &reader = entry.second;
-        if (reader.node == node && !reader.dead && (!grab || grab == entry.first) &&
+        if (reader.node == node && !reader.dead && grab.reaches(entry.first) &&
             reader.client.passValues(values, times))
             wake(reader);
     }
-}
-
-int EvdevFs::grab(uint64_t reader, bool on)
-{
-    Node &node = m_nodes[m_readers.at(reader).node];
-    if (on) {
-        if (node.grab)
-            return -EBUSY;
-        node.grab = reader;
-    } else {
-        if (node.grab != reader)
-            return -EINVAL;
-        node.grab = 0;
-    }
-    return 0;
 }
 
 int EvdevFs::pendingRecords(const std::string &name) const
@@ -268,8 +176,8 @@ void EvdevFs::setGone(const std::string &name, bool gone)
     if (!node || node->gone == gone)
         return;
     node->gone = gone;
-    node->values.clear();
-    node->grab = 0;
+    node->core.dropPacket();
+    node->grab.release();
     if (!gone)
         return;
     for (auto &entry : m_readers) {
@@ -325,60 +233,22 @@ std::string EvdevFs::takeRecords(Reader &reader, size_t size)
     std::string out;
     EvdevEvent event;
     while (out.size() + recordSize() <= size && reader.client.fetch(&event))
-        out += encode(event);
+        out += encodeEvdevRecord(event, m_compat32);
     return out;
 }
 
 void EvdevFs::answerRead(const PendingRead &read, const std::string &bytes, int error)
 {
-    log(read.pid, "read", read.node, bytes, error ? -error : long(bytes.size()));
+    m_log.bytes(read.pid, "read", path(read.node), bytes, error ? -error : long(bytes.size()));
     if (error)
         fuse_reply_err(read.req, error);
     else
         fuse_reply_buf(read.req, bytes.data(), bytes.size());
 }
 
-// input_event_size(): the caller's ABI decides, never the size of its buffer.
 size_t EvdevFs::recordSize() const
 {
-    return m_compat32 ? sizeof(CompatRecord) : nativeRecordSize;
-}
-
-std::string EvdevFs::encode(const EvdevEvent &event) const
-{
-    if (m_compat32) {
-        const CompatRecord r{uint32_t(event.time.tv_sec), uint32_t(event.time.tv_usec), event.type,
-                             event.code, event.value};
-        return std::string(reinterpret_cast<const char *>(&r), sizeof(r));
-    }
-    input_event ev{};
-    ev.input_event_sec = event.time.tv_sec;
-    ev.input_event_usec = event.time.tv_usec;
-    ev.type = event.type;
-    ev.code = event.code;
-    ev.value = event.value;
-    return std::string(reinterpret_cast<const char *>(&ev), sizeof(ev));
-}
-
-EvdevEvent EvdevFs::decode(const char *record) const
-{
-    if (m_compat32) {
-        CompatRecord r;
-        std::memcpy(&r, record, sizeof(r));
-        return {timeval{}, r.type, r.code, r.value};
-    }
-    input_event ev;
-    std::memcpy(&ev, record, sizeof(ev));
-    return {timeval{}, ev.type, ev.code, ev.value};
-}
-
-void EvdevFs::log(int pid, const char *op, size_t node, const std::string &bytes, long result)
-{
-    Transcript::Entry e(pid, op, path(node));
-    e.hasHex = true;
-    e.hex = bytes;
-    e.result = result;
-    m_transcript.add(e);
+    return evdevRecordSize(m_compat32);
 }
 
 void EvdevFs::afterRequest()
@@ -471,7 +341,7 @@ void EvdevFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, 
     std::vector<FuseDirEntry> entries = {{".", rootIno, S_IFDIR}, {"..", rootIno, S_IFDIR}};
     for (size_t i = 0; i < fs->m_nodes.size(); ++i) {
         if (!fs->m_nodes[i].gone)
-            entries.push_back({fs->m_nodes[i].device.node, firstNodeIno + i, S_IFREG});
+            entries.push_back({fs->m_nodes[i].core.device().node, firstNodeIno + i, S_IFREG});
     }
     replyDirectory(req, size, off, entries);
 }
@@ -484,18 +354,16 @@ void EvdevFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
     const size_t node = size_t(ino - firstNodeIno);
     const bool exists = ino >= firstNodeIno && node < fs->m_nodes.size() && !fs->m_nodes[node].gone;
     const int err = exists ? 0 : ENOENT;
-    Transcript::Entry e(requesterPid(req), "open", exists ? fs->path(node) : fs->m_mountPoint);
-    e.hasFlags = true;
-    e.flags = Transcript::openFlags(fi->flags);
-    e.result = -err;
-    fs->m_transcript.add(e);
+    fs->m_log.open(requesterPid(req), exists ? fs->path(node) : fs->m_mountPoint, fi->flags, err);
     if (err) {
         fuse_reply_err(req, err);
         return;
     }
     const uint64_t id = fs->m_nextReader++;
     fs->m_readers.emplace(
-        id, Reader{node, EvdevClient(fs->m_nodes[node].device.bufferSize()), {}, nullptr, false});
+        id,
+        Reader{
+            node, EvdevClient(fs->m_nodes[node].core.device().bufferSize()), {}, nullptr, false});
     fi->fh = id;
     // Each read() must reach us with the caller's size and nothing may be cached.
     fi->direct_io = 1;
@@ -552,11 +420,11 @@ void EvdevFs::opWrite(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, 
         result = -ENODEV;
     else {
         for (; size_t(result) + fs->recordSize() <= size; result += long(fs->recordSize())) {
-            const EvdevEvent event = fs->decode(buf + result);
-            fs->report(fs->m_nodes[node].device.node, event.type, event.code, event.value);
+            const EvdevEvent event = decodeEvdevRecord(buf + result, fs->m_compat32);
+            fs->report(fs->m_nodes[node].core.device().node, event.type, event.code, event.value);
         }
     }
-    fs->log(requesterPid(req), "write", node, std::string(buf, size), result);
+    fs->m_log.bytes(requesterPid(req), "write", fs->path(node), std::string(buf, size), result);
     if (result < 0)
         fuse_reply_err(req, int(-result));
     else
@@ -567,9 +435,8 @@ void EvdevFs::opFlush(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 {
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
-    Transcript::Entry e(requesterPid(req), "close",
-                        it == fs->m_readers.end() ? fs->m_mountPoint : fs->path(it->second.node));
-    fs->m_transcript.add(e);
+    fs->m_log.close(requesterPid(req),
+                    it == fs->m_readers.end() ? fs->m_mountPoint : fs->path(it->second.node));
     fuse_reply_err(req, 0);
 }
 
@@ -579,7 +446,7 @@ void EvdevFs::opRelease(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
     EvdevFs *fs = self(req);
     auto it = fs->m_readers.find(fi->fh);
     if (it != fs->m_readers.end()) {
-        fs->grab(it->first, false); // evdev_release() ungrabs
+        fs->m_nodes[it->second.node].grab.ungrab(it->first); // evdev_release() ungrabs
         for (const PendingRead &read : it->second.reads)
             fuse_reply_err(read.req, EBADF);
         if (it->second.pollHandle)
@@ -609,19 +476,14 @@ void EvdevFs::opIoctl(fuse_req_t req, fuse_ino_t, unsigned int cmd, void *, fuse
     else if (cmd == EVIOCGRAB && inBufSize >= sizeof(int)) {
         int on = 0;
         std::memcpy(&on, inBuf, sizeof(on));
-        answer.result = fs->grab(it->first, on != 0);
+        answer.result = on ? node.grab.grab(it->first) : node.grab.ungrab(it->first);
     } else
         answer =
-            evdevIoctl(node.device, reader.client, cmd,
+            evdevIoctl(node.core.device(), reader.client, cmd,
                        std::string(static_cast<const char *>(inBuf), inBufSize), fs->m_compat32);
     if (answer.bytes.size() > outBufSize)
         answer.bytes.resize(outBufSize);
-    Transcript::Entry e(requesterPid(req), "ioctl", fs->path(reader.node));
-    e.request = hexRequest(cmd);
-    e.hasHex = true;
-    e.hex = answer.bytes;
-    e.result = answer.result;
-    fs->m_transcript.add(e);
+    fs->m_log.ioctl(requesterPid(req), fs->path(reader.node), cmd, answer.bytes, answer.result);
     if (answer.result < 0)
         fuse_reply_err(req, -answer.result);
     else

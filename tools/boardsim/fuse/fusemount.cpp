@@ -1,4 +1,4 @@
-#include "fusemount.h"
+#include "fuse/fusemount.h"
 
 #include <cerrno>
 #include <cstdio>

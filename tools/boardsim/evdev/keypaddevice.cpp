@@ -1,4 +1,4 @@
-#include "keypaddevice.h"
+#include "evdev/keypaddevice.h"
 
 #include "panelkeys.h"
 

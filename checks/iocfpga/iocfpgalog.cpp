@@ -1,0 +1,3 @@
+#include "iocfpgalog.h"
+
+Q_LOGGING_CATEGORY(lcIocFpga, "checkmode.iocfpga")
