@@ -8,6 +8,8 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5test5
     libfuse3-dev fuse3
+    # the board simulator's command filters and its JSON
+    libseccomp-dev nlohmann-json3-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     python3 tesseract-ocr tesseract-ocr-eng
     # scripts/lint.sh and the memory checks
@@ -16,6 +18,8 @@ packages=(
     dpkg-dev lintian systemd vncsnapshot
     # real evdev clients that judge the simulated input nodes
     evemu-tools evtest
+    # the virtual board: scripts/vm.sh builds a Debian image and boots it
+    qemu-system-x86 qemu-utils debootstrap e2fsprogs dosfstools mtools
 )
 
 missing=()

@@ -66,7 +66,9 @@ control taps keypad keys@@(sleep 0.3; boardsim-ctl key tap F8) & dd if=/dev/inpu
 evtest sees the keypad's 32 keys@@timeout 1 evtest /dev/input/event1 2>&1 | grep -c '^    Event code'@0@32@
 control refuses keys the panel lacks@@boardsim-ctl key tap F11; echo $?; boardsim-ctl key hold F1; echo $?@0@1 1@the panel has no key 'F11'
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
+control refuses unknown options@@boardsim-ctl --frobnicate; echo $?; boardsim-ctl -- turn -1; echo $?@0@2 0@unknown option '--frobnicate'
 transcript has every call@@printf 18 >/sys/class/gpio/export; iocboot -f >/dev/null; boardsim-ctl transcript | sed "s/\"t\": [0-9.]*, \"pid\": $$/sh/; s/\"t\": [0-9.]*, \"pid\": [0-9]*/child/"@0@{sh, "op": "open", "path": "/sys/class/gpio/export", "flags": "O_WRONLY|O_TRUNC", "result": 0} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {sh, "op": "write", "path": "/sys/class/gpio/export", "bytes": "18", "result": 2} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {child, "op": "exec", "path": "iocboot", "args": ["-f"]}@
+transcript keeps every byte@@printf '\377"\\' >/sys/class/gpio/export; boardsim-ctl transcript | grep -o '"bytes": "[^ ]*"'@0@"bytes": "\u00ff\"\\"@
 bad tool arguments@@for c in 'flash rdid' 'flash -o erase' usbswitch 'iocboot -i -f'; do $c; echo $?; done@0@2 2 2 2@
 control rejects bad scenarios@@for s in ioc=nowhere tool.flash=broken tool.dd=ok ioc-delay-ms=-1 tool-delay-ms=soon; do boardsim-ctl set $s; echo $?; done@0@1 1 1 1 1@unknown scenario key 'tool.dd'
 flash good@@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@Identification: 0xc22015$ exit 0$@
@@ -96,6 +98,8 @@ killed by SIGTERM@@kill -TERM $$@143@@
 no command at all@--no-gpio@@2@@no command given
 command cannot be run@-- /no/such/command@@127@@cannot run the command
 unknown option@--frobnicate@true@2@@unknown option
+option without its value@--position@@2@@--position needs a value
+bad option value@--refuse-export 18,x@true@2@@not a line number: 'x'
 bad scenario@--set ioc=nowhere@true@2@@invalid value
 CASES
 

@@ -244,9 +244,8 @@ ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
 // packet. The input core drops a press of a key that is down already.
 ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
 {
-    const bool press = a[0] == "press" || a[0] == "tap";
-    const bool release = a[0] == "release" || a[0] == "tap";
-    if (!press && !release)
+    bool press = false, release = false;
+    if (!panelKeyEdges(a[0], &press, &release))
         return usage(C::Key);
     const board::PanelKey *key = board::findPanelKey(a[1]);
     if (!key)

@@ -94,3 +94,10 @@ std::string controlRequest(ControlCommand id, const std::vector<std::string> &ar
         line += " " + a;
     return line;
 }
+
+bool panelKeyEdges(const std::string &action, bool *press, bool *release)
+{
+    *press = action == "press" || action == "tap";
+    *release = action == "release" || action == "tap";
+    return *press || *release;
+}
