@@ -29,6 +29,7 @@ bar_as_on_x() {
 }
 
 check "the tour ran to its end" [ $status -eq 0 ]
+# The described identification and lamp line, copied on purpose: the check of the board's facts.
 check "31 keys counted once each" [ "$(log_count "progBar 1")" -eq 31 ]
 check "no key counted twice" [ "$(log_count "progBar 0")" -eq 0 ]
 check "FPGA identification read" [ "$(log_count 'fpga Identification: "Identification: 0xc22015"')" -eq 1 ]

@@ -1,9 +1,35 @@
 #include "options.h"
 
+#include "scenariowords.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <getopt.h>
 #include <sstream>
+
+namespace {
+
+// `text` in lines that end by column 80 after an indent of `indent` columns,
+// broken after a '|' or a blank.
+std::string wrapped(const std::string &text, size_t indent)
+{
+    const size_t width = 80 - indent;
+    std::string out;
+    size_t start = 0;
+    while (text.size() - start > width) {
+        size_t cut = text.find_last_of("| ", start + width - 1);
+        if (cut == std::string::npos || cut < start)
+            cut = start + width - 1;
+        std::string line = text.substr(start, cut + 1 - start);
+        if (line.back() == ' ')
+            line.pop_back();
+        out += line + "\n" + std::string(indent, ' ');
+        start = cut + 1;
+    }
+    return out + text.substr(start) + "\n";
+}
+
+} // namespace
 
 bool parseInt(const std::string &text, long low, long high, long *value)
 {
@@ -37,10 +63,8 @@ std::string Options::usage()
            "  --no-run-media         there is no /run/media\n"
            "  --no-pidfd             COMMAND sees no pidfd waitid and cannot kill(-1):\n"
            "                         for qemu-user 7.2, whose clone lacks CLONE_PIDFD\n"
-           "  --set KEY=VALUE        scenario: ioc=present|absent|late|upper|second,\n"
-           "                         ioc-delay-ms=N, flash=good|case|banner|empty|pieces|\n"
-           "                         silent|missing|chatter, tool.usbswitch|tool.iocboot|\n"
-           "                         tool.flash=ok|slow|hang|missing|fail, tool-delay-ms=N\n"
+           "  --set KEY=VALUE        " +
+           wrapped("scenario: " + scenarioUsage(), 25) +
            "  --transcript FILE      also write every transcript entry (JSON lines) to FILE;\n"
            "                         memory holds only the newest 4 MiB of them\n"
            "\n"

@@ -183,8 +183,8 @@ bool Agent::start()
     exportBootLines();
     saveScenario();
     std::vector<int> keys;
-    for (const PanelKey &k : panelKeys())
-        keys.push_back(k.code);
+    for (const board::PanelKey &k : board::panelKeys())
+        keys.push_back(k.linuxKey);
     if (!m_encoder.create("vm rotary encoder", 0x0001, {}, true)) {
         std::perror("vm-agent: encoder");
         return false;
@@ -370,13 +370,13 @@ std::string Agent::handle(const std::string &line)
         bool press = false, release = false;
         if (!panelKeyEdges(a[0], &press, &release))
             return usage(C::Key);
-        const PanelKey *key = findPanelKey(a[1]);
+        const board::PanelKey *key = board::findPanelKey(a[1]);
         if (!key)
             return error("the panel has no key '" + a[1] + "'");
         if (press)
-            m_keypad.report(EV_KEY, key->code, 1);
+            m_keypad.report(EV_KEY, key->linuxKey, 1);
         if (release)
-            m_keypad.report(EV_KEY, key->code, 0);
+            m_keypad.report(EV_KEY, key->linuxKey, 0);
         return "ok";
     }
     case C::Exec:

@@ -2,6 +2,7 @@
 
 #include "board/scenario.h"
 #include "board/toolbox.h"
+#include "boardtools.h"
 #include "control/controlserver.h"
 #include "control/statejson.h"
 #include "control/transcript.h"
@@ -9,6 +10,7 @@
 #include "evdev/evdevfs.h"
 #include "evdev/keypaddevice.h"
 #include "gpio/gpiofs.h"
+#include "gpiolines.h"
 #include "options.h"
 #include "panelkeys.h"
 
@@ -130,6 +132,7 @@ ControlDispatch::Handler ControlDispatch::handler(ControlCommand id)
         {C::ClearTranscript, &ControlDispatch::clearTranscript},
         {C::WaitTranscript, &ControlDispatch::waitTranscript},
         {C::Key, &ControlDispatch::key},
+        {C::Facts, &ControlDispatch::facts},
         {C::Exec, &ControlDispatch::exec},
         {C::Act, &ControlDispatch::act},
     };
@@ -251,16 +254,41 @@ ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
     bool press = false, release = false;
     if (!panelKeyEdges(a[0], &press, &release))
         return usage(C::Key);
-    const PanelKey *key = findPanelKey(a[1]);
+    const board::PanelKey *key = board::findPanelKey(a[1]);
     if (!key)
         return error("the panel has no key '" + a[1] + "'");
     for (int value : {1, 0}) {
         if (value ? press : release) {
-            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->code), value);
+            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->linuxKey), value);
             m_board.evdev.report(keypadNode, EV_SYN, SYN_REPORT, 0);
         }
     }
     return ok;
+}
+
+// For scripts, which take the board's facts from here rather than spell them again.
+ControlDispatch::Reply ControlDispatch::facts(int, const Args &)
+{
+    std::string names, pcKeys;
+    for (int i = 0; i < board::TestedKeyCount; ++i) {
+        names += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].name;
+        pcKeys += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].pcKey;
+    }
+    const std::vector<std::string> lines = {
+        "panel_keys=" + names,
+        "pc_keys=" + pcKeys,
+        std::string("clear_pc_key=") + board::clearKey().pcKey,
+        "danger_lamp_line=" + std::to_string(board::DangerLampLine),
+        "danger_test_line=" + std::to_string(board::DangerTestLine),
+        "beep_line=" + std::to_string(board::BeepLine),
+        "alarm_sound_line=" + std::to_string(board::AlarmSoundLine),
+        std::string("gpio_dir=") + board::GpioDir,
+        std::string("flash_identification=") + board::FlashIdentification,
+    };
+    std::string out = okWith(std::to_string(lines.size()));
+    for (const std::string &line : lines)
+        out += "\n" + line;
+    return out;
 }
 
 ControlDispatch::Reply ControlDispatch::gpio(int, const Args &a)
