@@ -117,7 +117,7 @@ std::vector<std::string> toolLog()
         entry["op"] = "exec";
         entry["path"] = fields[2];
         entry["args"] = std::vector<std::string>(fields.begin() + 3, fields.end());
-        lines.push_back(entry.dump());
+        lines.push_back(entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
     return lines;
 }
@@ -273,7 +273,8 @@ std::string Agent::state()
     usb["switched"] = !readFile("/sys/kernel/config/usb_gadget/ioc/UDC").empty();
     usb["mounted"] = readFile("/proc/mounts").find(" /run/media/sd") != std::string::npos;
     state["transcriptCount"] = toolLog().size();
-    return state.dump();
+    // A tool may have been given any bytes: shown replaced, never a throw.
+    return state.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // The board's tools read the scenario from here at every call.
@@ -443,9 +444,7 @@ bool writeAll(int fd, const std::string &text)
     return true;
 }
 
-} // namespace
-
-int main()
+int run()
 {
     Agent agent;
     if (!agent.start())
@@ -486,5 +485,17 @@ int main()
                 out.append(id).append(" ").append(l).append("\n");
             writeAll(port, out);
         }
+    }
+}
+
+} // namespace
+
+int main()
+{
+    try {
+        return run();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "vm-agent: %s\n", e.what());
+        return 1;
     }
 }
