@@ -14,6 +14,8 @@ packages=(
     clang-format clang-tidy cppcheck shellcheck valgrind
     # packaging, the board's unit and its screenshots
     dpkg-dev lintian systemd vncsnapshot
+    # the chroots of scripts/chroot-check.sh and scripts/armhf-check.sh
+    debootstrap
     # real evdev clients that judge the simulated input nodes
     evemu-tools evtest
 )
