@@ -73,6 +73,18 @@ reached() { # STEP: waits until the stand-in is in it
     return 1
 }
 
+# Starts the check and waits until it is in STEP: the debootstrap rows from
+# nothing, the others from a complete chroot.
+start_in() { # STEP
+    [ "$1" != debootstrap ] || rm -rf --one-file-system "$chroot"
+    start "$1" ""
+    reached "$1" || { fail "the check never reached $1"; return 1; }
+}
+
+nothing_mounted() {
+    [ -z "$(mounts_below)" ] || fail "left mounted: $(mounts_below | tr '\n' ' ')"
+}
+
 finish() { # waits for the check, at most a minute; sets status
     local i
     for ((i = 0; i < 600; i++)); do
@@ -96,14 +108,7 @@ build       TERM  the same
 while read -r step signal _; do
     [ -n "$step" ] || continue
     row="SIG$signal during $step"
-    # The debootstrap rows start from nothing; the others from a chroot that
-    # is complete.
-    [ "$step" != debootstrap ] || rm -rf --one-file-system "$chroot"
-    start "$step" ""
-    if ! reached "$step"; then
-        fail "the check never reached $step"
-        continue
-    fi
+    start_in "$step" || continue
     if [ "$step" != debootstrap ]; then
         for point in "$chroot" "$chroot/proc" "$chroot/sys" "$chroot/dev"; do
             mounts_below | grep -qx "$point" || fail "$point was not mounted before the signal"
@@ -113,8 +118,7 @@ while read -r step signal _; do
     finish
     expected=$((128 + $(kill -l "$signal")))
     [ "$status" = "$expected" ] || fail "exit status $status, not $expected"
-    left=$(mounts_below)
-    [ -z "$left" ] || fail "left mounted: $left"
+    nothing_mounted
     standin_pid=$(cat "$work/state.pid")
     if kill -0 "$standin_pid" 2>/dev/null; then
         fail "the step's process $standin_pid outlived the check"
@@ -128,19 +132,14 @@ row="a failing build"
 start "" build
 finish
 [ "$status" = 1 ] || fail "exit status $status, not 1"
-[ -z "$(mounts_below)" ] || fail "left mounted: $(mounts_below)"
+nothing_mounted
 
 # SIGKILL cannot be caught: the mounts stay, and the next run takes them away
 # before anything else, also those of a killed debootstrap, whose half-made
 # chroot it then makes again.
 for step in build debootstrap; do
     row="SIGKILL during $step, then another run"
-    [ "$step" != debootstrap ] || rm -rf --one-file-system "$chroot"
-    start "$step" ""
-    if ! reached "$step"; then
-        fail "the check never reached $step"
-        continue
-    fi
+    start_in "$step" || continue
     kill -KILL "$pid"
     finish 2>/dev/null
     kill -KILL "$(cat "$work/state.pid")" 2>/dev/null
@@ -148,7 +147,7 @@ for step in build debootstrap; do
     start "" apt
     finish
     [ "$status" = 1 ] || fail "the next run's exit status $status, not 1"
-    [ -z "$(mounts_below)" ] || fail "left mounted after the next run: $(mounts_below)"
+    nothing_mounted
     grep -q 'mounts that an interrupted run left' "$work/log" ||
         fail "the next run did not say that it unmounted what was left"
     if [ "$step" = debootstrap ]; then
