@@ -95,9 +95,8 @@ bool EvdevFs::report(const std::string &name, unsigned type, unsigned code, int 
         return false;
     if (node->gone)
         return true;
-    const std::vector<EvdevEvent> packet = node->core.handleEvent(type, code, value);
-    if (!packet.empty())
-        passToReaders(size_t(node - m_nodes.data()), packet);
+    if (node->core.handleEvent(type, code, value))
+        passToReaders(size_t(node - m_nodes.data()), node->core.packet());
     return true;
 }
 

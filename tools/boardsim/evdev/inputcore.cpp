@@ -1,7 +1,5 @@
 #include "evdev/inputcore.h"
 
-#include <utility>
-
 namespace {
 
 // A key, LED, sound or switch that is set to what it is already is no change.
@@ -51,22 +49,22 @@ bool inputCoreTakes(EvdevDevice &device, unsigned type, unsigned code, int value
 
 } // namespace
 
-std::vector<EvdevEvent> InputCore::handleEvent(unsigned type, unsigned code, int value)
+bool InputCore::handleEvent(unsigned type, unsigned code, int value)
 {
-    std::vector<EvdevEvent> packet;
+    if (m_complete)
+        dropPacket();
     if (!inputCoreTakes(m_device, type, code, value))
-        return packet;
+        return false;
     m_values.push_back({timeval{}, uint16_t(type), uint16_t(code), int32_t(value)});
     if (type == EV_SYN && code == SYN_REPORT) {
-        if (m_values.size() >= 2)
-            packet = std::move(m_values);
-        m_values.clear();
+        m_complete = m_values.size() >= 2;
+        if (!m_complete)
+            m_values.clear();
     } else if (m_values.size() >= m_device.eventsPerPacket()) {
         m_values.push_back({timeval{}, EV_SYN, SYN_REPORT, 0});
-        packet = std::move(m_values);
-        m_values.clear();
+        m_complete = true;
     }
-    return packet;
+    return m_complete;
 }
 
 void InputCore::follow(unsigned type, unsigned code, int value)

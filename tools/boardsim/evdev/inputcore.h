@@ -20,16 +20,23 @@ public:
     // nothing are dropped (input_get_disposition()); the rest gather until a
     // SYN_REPORT flushes them (a lone SYN_REPORT is no packet), or until the
     // packet would not fit the device's max_vals (hint + 2), when the core
-    // ends it with a SYN_REPORT of its own. Returns the packet to hand on,
-    // empty while none is complete.
-    std::vector<EvdevEvent> handleEvent(unsigned type, unsigned code, int value);
+    // ends it with a SYN_REPORT of its own. True when a packet is complete:
+    // packet() holds it until the next value.
+    bool handleEvent(unsigned type, unsigned code, int value);
+    const std::vector<EvdevEvent> &packet() const { return m_values; }
     // A value handed on past these rules: the axis state follows, as the
     // input core would have kept it.
     void follow(unsigned type, unsigned code, int value);
     // An unplugged device loses the packet it was gathering.
-    void dropPacket() { m_values.clear(); }
+    void dropPacket()
+    {
+        m_values.clear();
+        m_complete = false;
+    }
 
 private:
     EvdevDevice m_device;
-    std::vector<EvdevEvent> m_values; // the packet so far
+    // The packet so far; kept, not handed over, so that its memory is reused.
+    std::vector<EvdevEvent> m_values;
+    bool m_complete = false;
 };

@@ -2,20 +2,12 @@
 
 #include "control/transcript.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 
-GpioFs::GpioFs(Transcript &transcript) : m_transcript(transcript), m_lines(lineCount) {}
-
-void GpioFs::preExport(int line, bool output, bool high)
-{
-    if (line < 0 || line >= lineCount)
-        return;
-    m_lines[size_t(line)] = Line{true, output, high};
-}
+GpioFs::GpioFs(Transcript &transcript) : m_transcript(transcript) {}
 
 bool GpioFs::mount(const std::string &mountPoint, std::string *error)
 {
@@ -42,7 +34,7 @@ bool GpioFs::decode(fuse_ino_t ino, int *line, int *node) const
     fuse_ino_t rel = ino - lineBase;
     *line = int(rel / 4);
     *node = int(rel % 4);
-    return *line < lineCount && *node <= Value && m_lines[size_t(*line)].exported;
+    return *line < lineCount && *node <= Value && m_lines.isExported(*line);
 }
 
 bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
@@ -103,7 +95,7 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
     int node = 0;
     if (!decode(ino, &line, &node))
         return std::string();
-    const Line &l = m_lines[size_t(line)];
+    const Line &l = m_lines.line(line);
     if (node == Direction)
         return l.output ? "out\n" : "in\n";
     if (node == Value)
@@ -111,87 +103,21 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
     return std::string();
 }
 
-// kstrtol(buf, 0, ...): decimal, 0x hex or 0 octal with an optional sign,
-// one trailing newline allowed, nothing else around it; 0 or -EINVAL, or
-// -ERANGE for a number that does not fit a long.
-int GpioFs::kstrtol(const std::string &text, long *value)
-{
-    std::string s = text;
-    if (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
-        return -EINVAL;
-    char *end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 0);
-    if (end == s.c_str() || *end != '\0')
-        return -EINVAL;
-    if (errno == ERANGE)
-        return -ERANGE;
-    *value = v;
-    return 0;
-}
-
 // Returns 0 or a negative errno, as the kernel's store methods do.
 int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
 {
-    // sysfs_streq(): equal, or equal but for one trailing newline.
-    std::string word = data;
-    if (!word.empty() && word.back() == '\n')
-        word.pop_back();
-
-    // export_store() and unexport_store(): the number first, then a line
-    // that exists (gpio_to_desc()), then whether it is free or exported.
-    if (ino == Export || ino == Unexport) {
-        long n = 0;
-        if (int err = kstrtol(data, &n))
-            return err;
-        if (n < 0 || n >= lineCount)
-            return -EINVAL;
-        Line &l = m_lines[size_t(n)];
-        if (ino == Export) {
-            if (m_refused.count(int(n)))
-                return -EINVAL;
-            if (l.exported)
-                return -EBUSY;
-            l = Line{true, false, false};
-        } else {
-            if (!l.exported)
-                return -EINVAL;
-            l = Line{};
-        }
-        return 0;
-    }
+    if (ino == Export)
+        return m_lines.exportStore(data);
+    if (ino == Unexport)
+        return m_lines.unexportStore(data);
     int line = 0;
     int node = 0;
     if (!decode(ino, &line, &node))
         return -ENODEV;
-    Line &l = m_lines[size_t(line)];
-    if (node == Direction) {
-        if (word == "in") {
-            l.output = false;
-        } else if (word == "out" || word == "low") {
-            l.output = true;
-            l.high = false;
-        } else if (word == "high") {
-            l.output = true;
-            l.high = true;
-        } else {
-            return -EINVAL;
-        }
-        return 0;
-    }
-    // value_store(): an input is EPERM before the text is looked at; any
-    // number kstrtol() takes drives the line, high when it is not zero.
-    if (node == Value) {
-        long level = 0;
-        if (!l.output)
-            return -EPERM;
-        if (int err = kstrtol(data, &level))
-            return err;
-        l.high = level != 0;
-        return 0;
-    }
+    if (node == Direction)
+        return m_lines.directionStore(line, data);
+    if (node == Value)
+        return m_lines.valueStore(line, data);
     return -EIO;
 }
 
@@ -276,7 +202,7 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
             entries.push_back({"export", Export, S_IFREG});
         entries.push_back({"unexport", Unexport, S_IFREG});
         for (int i = 0; i < lineCount; ++i) {
-            if (fs->m_lines[size_t(i)].exported)
+            if (fs->m_lines.isExported(i))
                 entries.push_back({"gpio" + std::to_string(i), lineIno(i, LineDir), S_IFDIR});
         }
     } else if (fs->decode(ino, &line, &node) && node == LineDir) {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "fuse/fusemount.h"
+#include "gpio/gpiolines.h"
 
-#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -16,14 +16,8 @@ class Transcript;
 class GpioFs
 {
 public:
-    static constexpr int lineCount = 256;
-
-    struct Line
-    {
-        bool exported = false;
-        bool output = false;
-        bool high = false;
-    };
+    static constexpr int lineCount = GpioLines::count;
+    using Line = GpioLines::Line;
 
     explicit GpioFs(Transcript &transcript);
 
@@ -31,14 +25,14 @@ public:
     void setExportMissing(bool missing) { m_exportMissing = missing; }
     // --refuse-export: these lines fail to export with EINVAL, as lines that
     // do not exist on the board's GPIO chips.
-    void refuseExport(int line) { m_refused.insert(line); }
+    void refuseExport(int line) { m_lines.refuseExport(line); }
     // Exported before the command runs, as the board's init scripts do.
-    void preExport(int line, bool output, bool high);
+    void preExport(int line, bool output, bool high) { m_lines.preExport(line, output, high); }
 
     bool mount(const std::string &mountPoint, std::string *error);
     FuseMount &fuse() { return m_fuse; }
 
-    const Line &line(int n) const { return m_lines[size_t(n)]; }
+    const Line &line(int n) const { return m_lines.line(n); }
 
 private:
     enum Node
@@ -58,7 +52,6 @@ private:
     std::string nodePath(fuse_ino_t ino) const;
     std::string readContent(fuse_ino_t ino) const;
     int writeNode(fuse_ino_t ino, const std::string &data);
-    static int kstrtol(const std::string &text, long *value);
 
     static GpioFs *self(fuse_req_t req);
     static void opLookup(fuse_req_t req, fuse_ino_t parent, const char *name);
@@ -81,7 +74,6 @@ private:
     Transcript &m_transcript;
     FuseMount m_fuse;
     std::string m_mountPoint;
-    std::vector<Line> m_lines;
-    std::set<int> m_refused;
+    GpioLines m_lines;
     bool m_exportMissing = false;
 };

@@ -1,0 +1,101 @@
+#include "gpio/gpiolines.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+int kstrtol(const std::string &text, long *value)
+{
+    std::string s = text;
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
+        return -EINVAL;
+    char *end = nullptr;
+    errno = 0;
+    long v = std::strtol(s.c_str(), &end, 0);
+    if (end == s.c_str() || *end != '\0')
+        return -EINVAL;
+    if (errno == ERANGE)
+        return -ERANGE;
+    *value = v;
+    return 0;
+}
+
+void GpioLines::preExport(int line, bool output, bool high)
+{
+    if (line < 0 || line >= count)
+        return;
+    m_lines[size_t(line)] = Line{true, output, high};
+}
+
+int GpioLines::lineNamed(const std::string &buf) const
+{
+    long n = 0;
+    if (int err = kstrtol(buf, &n))
+        return err;
+    if (n < 0 || n >= count)
+        return -EINVAL;
+    return int(n);
+}
+
+int GpioLines::exportStore(const std::string &buf)
+{
+    const int n = lineNamed(buf);
+    if (n < 0)
+        return n;
+    if (m_refused.count(n))
+        return -EINVAL;
+    Line &l = m_lines[size_t(n)];
+    if (l.exported)
+        return -EBUSY;
+    l = Line{true, false, false};
+    return 0;
+}
+
+int GpioLines::unexportStore(const std::string &buf)
+{
+    const int n = lineNamed(buf);
+    if (n < 0)
+        return n;
+    Line &l = m_lines[size_t(n)];
+    if (!l.exported)
+        return -EINVAL;
+    l = Line{};
+    return 0;
+}
+
+int GpioLines::directionStore(int line, const std::string &buf)
+{
+    // sysfs_streq(): equal, or equal but for one trailing newline.
+    std::string word = buf;
+    if (!word.empty() && word.back() == '\n')
+        word.pop_back();
+    Line &l = m_lines[size_t(line)];
+    if (word == "in") {
+        l.output = false;
+    } else if (word == "out" || word == "low") {
+        l.output = true;
+        l.high = false;
+    } else if (word == "high") {
+        l.output = true;
+        l.high = true;
+    } else {
+        return -EINVAL;
+    }
+    return 0;
+}
+
+// An input is EPERM before the text is looked at; any number kstrtol()
+// takes drives the line, high when it is not zero.
+int GpioLines::valueStore(int line, const std::string &buf)
+{
+    Line &l = m_lines[size_t(line)];
+    long level = 0;
+    if (!l.output)
+        return -EPERM;
+    if (int err = kstrtol(buf, &level))
+        return err;
+    l.high = level != 0;
+    return 0;
+}
