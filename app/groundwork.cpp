@@ -4,6 +4,7 @@
 #include "iocfpgacheck.h"
 #include "lampbuzzercheck.h"
 #include "lcdcheck.h"
+#include "panelkeys.h"
 
 #include <QDebug>
 #include <QKeyEvent>
@@ -27,7 +28,7 @@ groundwork::groundwork(QWidget *parent) : QWidget(parent), ui(new Ui::groundwork
     createWidgets();
     createConnections();
 
-    m_keyCount = KeyTable::KeyCount;
+    m_keyCount = board::TestedKeyCount;
     onKeyTestReset();
 }
 
@@ -58,7 +59,7 @@ void groundwork::createWidgets()
     m_stack->setCurrentWidget(m_homePage);
 
     ui->Version_label->setText(FIRMWARE_REVISION);
-    ui->progressBar->setRange(0, KeyTable::KeyCount);
+    ui->progressBar->setRange(0, board::TestedKeyCount);
     ui->progressBar->setValue(0);
 }
 
@@ -118,12 +119,12 @@ void groundwork::onKeyTestReset()
 
 void groundwork::keyPressEvent(QKeyEvent *event)
 {
-    const int keyIndex = KeyTable::indexOf(event->key());
+    const int keyIndex = board::testedKeyIndex(event->key());
     // A code the panel never sends (a PC key, say) is neither named nor
     // counted: counting it would tick off a panel key that was never pressed.
     if (keyIndex < 0)
         return;
-    ui->label->setText(KeyTable::name(keyIndex));
+    ui->label->setText(QString::fromLatin1(board::panelKeys()[size_t(keyIndex)].name));
     if (m_stack->currentWidget() == m_keyTestPage) {
         onforwardProgber(keyIndex);
         m_keyUntested[keyIndex] = false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "keytable.h"
+#include "panelkeys.h"
 #include "rotaryencoder.h"
 
 #include <QWidget>
@@ -59,7 +59,7 @@ private:
     QWidget *m_homePage = nullptr;
     QShortcut *m_homeShortcut = nullptr;
     QShortcut *m_keyTestResetShortcut = nullptr;
-    bool m_keyUntested[KeyTable::KeyCount] = {};
+    bool m_keyUntested[board::TestedKeyCount] = {};
     int m_testedCount = 0;
     int m_keyCount = 0;
 };

@@ -21,9 +21,13 @@ mkdir -p "$out"
 rm -f "$out"/*.jpg "$out/report.txt"
 log=$out/checkmode.log
 
-# Every key of the panel, by its name on the panel.
-panel_keys=(F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 0 1 2 3 4 5 6 7 8 9 . Left Right
-    Escape Enter Home Memory Auto System Start Stop)
+# The board's facts, NAME=VALUE a line: every key the keyboard test counts, by
+# its name on the panel, among them.
+"$ctl" facts >"$out/facts.txt"
+declare -A fact
+while IFS='=' read -r name value; do fact[$name]=$value; done <"$out/facts.txt"
+read -ra panel_keys <<<"${fact[panel_keys]}"
+lamp_line=${fact[danger_lamp_line]}
 
 display=$(bash "$here/free-vnc-display.sh")
 bash "$here/as-unit.sh" "$unit" "$environment_file" "$checkmode" $((5900 + display)) \
@@ -97,13 +101,13 @@ until_true 5 shot_shows_bar 04-home-again || fail "clear + 1 did not return home
 tap F9
 until_true 5 shot_shows_lamp_page 05-lamp-buzzer || fail "F9 did not open the lamp and buzzer page"
 tap F1
-lamp_on() { [ "$("$ctl" gpio 132)" = "out 1" ]; }
-until_true 5 lamp_on || fail "F1 on the lamp page did not drive line 132 high"
+lamp_on() { [ "$("$ctl" gpio "$lamp_line")" = "out 1" ]; }
+until_true 5 lamp_on || fail "F1 on the lamp page did not drive line $lamp_line high"
 
 tap F10
 until_true 5 shot_shows_ioc_page 06-ioc-fpga || fail "F10 did not open the IOC and FPGA page"
 tap F1
-fpga_read() { grep -q '^fpga Identification: "Identification: 0xc22015"$' "$log"; }
+fpga_read() { grep -qxF "fpga Identification: \"${fact[flash_identification]}\"" "$log"; }
 until_true 10 fpga_read || fail "F10 then F1 did not read the FPGA's identification"
 sleep 0.3
 shot 07-fpga-verdict
@@ -112,7 +116,7 @@ shot 07-fpga-verdict
 {
     echo "The check mode as the board runs it, keys from the simulated keypad"
     echo "  keys counted: $keys_counted of ${#panel_keys[@]}"
-    echo "  danger lamp (line 132): $("$ctl" gpio 132)"
+    echo "  danger lamp (line $lamp_line): $("$ctl" gpio "$lamp_line")"
     echo "  FPGA answer: $(grep -m 1 '^fpga Identification' "$log")"
     echo "  screenshots: $out"
 } | tee "$out/report.txt"

@@ -8,16 +8,22 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5test5
     libfuse3-dev fuse3
+    # the board simulator's command filters and its JSON
+    libseccomp-dev nlohmann-json3-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     python3 tesseract-ocr tesseract-ocr-eng
     # scripts/lint.sh and the memory checks
     clang-format clang-tidy cppcheck shellcheck valgrind
+    # scripts/fuzz.sh: libFuzzer and the sanitizers' runtimes come with clang
+    clang libclang-rt-14-dev
     # packaging, the board's unit and its screenshots
     dpkg-dev lintian systemd vncsnapshot
     # the chroots of scripts/chroot-check.sh and scripts/armhf-check.sh
     debootstrap
     # real evdev clients that judge the simulated input nodes
     evemu-tools evtest
+    # the virtual board: scripts/vm.sh builds a Debian image and boots it
+    qemu-system-x86 qemu-utils debootstrap e2fsprogs dosfstools mtools
 )
 
 missing=()

@@ -3,6 +3,9 @@
 transcript) and what the IOC/FPGA page said (read off the screenshots).
 
     tour-report.py OUTDIR
+
+OUTDIR holds the board's facts (facts.txt, from `boardsim-ctl facts`) and its
+transcript (transcript.jsonl).
 """
 import json
 import pathlib
@@ -21,6 +24,11 @@ def load_transcript(path):
         if line:
             rows.append(json.loads(line))
     return rows
+
+
+def load_facts(path):
+    """The board's facts, NAME=VALUE a line."""
+    return dict(line.split("=", 1) for line in path.read_text().splitlines() if "=" in line)
 
 
 def writes_to(rows, path):
@@ -59,12 +67,17 @@ def verdict(lines, check, success):
 
 def main():
     out = pathlib.Path(sys.argv[1])
+    fact = load_facts(out / "facts.txt")
     rows = load_transcript(out / "transcript.jsonl")
-    lamp = writes_to(rows, "/sys/class/gpio/gpio132/value")
-    test_line = writes_to(rows, "/sys/class/gpio/gpio29/value")
-    beeps = writes_to(rows, "/sys/class/gpio/gpio128/value")
-    alarm = writes_to(rows, "/sys/class/gpio/gpio129/value")
-    exports = writes_to(rows, "/sys/class/gpio/export")
+
+    def line_writes(role):
+        return writes_to(rows, f"{fact['gpio_dir']}/gpio{fact[role]}/value")
+
+    lamp = line_writes("danger_lamp_line")
+    test_line = line_writes("danger_test_line")
+    beeps = line_writes("beep_line")
+    alarm = line_writes("alarm_sound_line")
+    exports = writes_to(rows, f"{fact['gpio_dir']}/export")
     tools = [" ".join([r["path"]] + r.get("args", [])) for r in rows if r.get("op") == "exec"]
     ioc_lines = read_labels(out / "14-ioc-fpga-verdicts.png")
     shots = sorted(p.name for p in out.glob("*.png"))
@@ -74,9 +87,9 @@ def main():
 
     print("Tour of the check mode on the simulated board")
     print(f"  GPIO start-up: {len(exports)} exports ({', '.join(exports)}), alarm sound {states(alarm)}")
-    print(f"  danger lamp (line 132): {states(lamp)}")
-    print(f"  danger test line (line 29): {states(test_line)}")
-    print(f"  beep writes (line 128): {len(beeps)}")
+    print(f"  danger lamp (line {fact['danger_lamp_line']}): {states(lamp)}")
+    print(f"  danger test line (line {fact['danger_test_line']}): {states(test_line)}")
+    print(f"  beep writes (line {fact['beep_line']}): {len(beeps)}")
     print(f"  board tools called: {'; '.join(tools) or 'none'}")
     print(f"  FPGA verdict: {verdict(ioc_lines, 'FPGA', 'FPGA Check Success!')}")
     print(f"  IOC verdict: {verdict(ioc_lines, 'IOC', 'IOC Check Suceccs!')}")

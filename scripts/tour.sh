@@ -6,8 +6,9 @@
 #
 #   boardsim -- bash scripts/tour.sh CHECKMODE OUTDIR
 #
-# The check mode's debug log goes to OUTDIR/checkmode.log, the board's
-# transcript to OUTDIR/transcript.jsonl and the report to OUTDIR/report.txt.
+# The check mode's debug log goes to OUTDIR/checkmode.log, the board's facts
+# to OUTDIR/facts.txt, its transcript to OUTDIR/transcript.jsonl and the report
+# to OUTDIR/report.txt.
 set -euo pipefail
 checkmode=$1
 out=$2
@@ -15,6 +16,13 @@ here=$(cd "$(dirname "$0")" && pwd)
 ctl=${BOARDSIM_CTL:-boardsim-ctl}
 mkdir -p "$out"
 rm -f "$out"/*.png
+
+# The board's facts, NAME=VALUE a line: the panel's keys as a PC's keys among them.
+"$ctl" facts >"$out/facts.txt"
+declare -A fact
+while IFS='=' read -r name value; do fact[$name]=$value; done <"$out/facts.txt"
+read -ra pc_keys <<<"${fact[pc_keys]}"
+clear=${fact[clear_pc_key]}
 
 "$checkmode" >"$out/checkmode.log" 2>&1 &
 app=$!
@@ -38,7 +46,7 @@ shot() { sleep "${2:-0.4}"; import -window root "$out/$1.png"; }
 # 100 ms later, and the next key must find the new page.
 keys() { xdotool key --delay 150 "$@"; }
 softkey() { keys "$1"; sleep 0.3; }
-home() { keys BackSpace 1; sleep 0.2; }
+home() { keys "$clear" 1; sleep 0.2; }
 
 shot 01-home 0.5
 
@@ -52,18 +60,17 @@ for colour in red green blue black; do
     n=$((n + 1))
 done
 keys F1
-keys BackSpace 4
+keys "$clear" 4
 shot 07-lcd-button-hidden
-keys BackSpace 4
+keys "$clear" 4
 home
 
-# Keyboard test: part of the keys and a few encoder steps, then the rest.
+# Keyboard test: the first 12 keys and a few encoder steps, then the rest.
 softkey F8
-keys F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 0 1
+keys "${pc_keys[@]:0:12}"
 "$ctl" turn 5 >/dev/null
 shot 08-keyboard-partway
-keys 2 3 4 5 6 7 8 9 period Left Right Escape Return Scroll_Lock F12 \
-    XF86AudioLowerVolume XF86AudioRaiseVolume XF86AudioMute Pause
+keys "${pc_keys[@]:12}"
 "$ctl" turn -2 >/dev/null
 shot 09-keyboard-complete
 home

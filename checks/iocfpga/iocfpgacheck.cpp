@@ -2,6 +2,8 @@
 #include "ui_iocfpgacheck.h"
 
 #include "boardtool.h"
+#include "boardtools.h"
+#include "flashanswer.h"
 #include "iocfpgalog.h"
 #include "picttimermsg.h"
 
@@ -12,23 +14,24 @@
 #include <QProcess>
 #include <QTimer>
 
-// The automounter mounts USB storage here, one directory per partition named
-// after its block device (sda1, sdb1, ...).
-static const QString UsbMountPath = QStringLiteral("/run/media/");
-// What `flash -o rdid` prints for the flash part the FPGA is fitted with.
-static const QString FpgaIdentification = QStringLiteral("Identification: 0xc22015");
+static const QString UsbMountPath = QString::fromLatin1(board::UsbMountDir);
+static const QString FpgaIdentification = QString::fromLatin1(board::FlashIdentification);
 
 namespace {
 
-const QString FlashReadCommand = QStringLiteral("flash -o rdid");
-// Both tools are needed to bring the IOC onto USB ("-i") and to give it back ("-f").
-const QString UsbSwitchInCommand = QStringLiteral("usbswitch -i");
-const QString IocBootInCommand = QStringLiteral("iocboot -i");
-const QString IocBootOutCommand = QStringLiteral("iocboot -f");
-const QString UsbSwitchOutCommand = QStringLiteral("usbswitch -f");
+QString command(const board::ToolCommand &tool)
+{
+    return QString::fromStdString(board::commandLine(tool));
+}
+
+const QString FlashReadCommand = command(board::FlashRead);
+const QString UsbSwitchInCommand = command(board::UsbSwitchIn);
+const QString IocBootInCommand = command(board::IocBootIn);
+const QString IocBootOutCommand = command(board::IocBootBack);
+const QString UsbSwitchOutCommand = command(board::UsbSwitchBack);
 // The IOC's storage is a SCSI disk to the kernel; memory cards (mmcblk*) never match.
 const QString UsbDiskPattern = QStringLiteral("sd*");
-const QString FirmwareFile = QStringLiteral("/firmware.bin");
+const QString FirmwareFile = QLatin1Char('/') + QString::fromLatin1(board::IocFirmwareFile);
 
 } // namespace
 
@@ -115,18 +118,14 @@ void iocFpgaCheck::takeFpgaOutput()
 void iocFpgaCheck::judgeFpgaOutput()
 {
     // Each piece of output is judged alone; the last one's verdict stands.
-    QByteArray bytes = m_process->readAllStandardOutput();
+    const QByteArray bytes = m_process->readAllStandardOutput();
     m_fpgaHeldBytes = 0;
     m_fpgaJudgeTimer->start();
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    const QString identification = QString::fromUtf8(bytes).trimmed();
-    qDebug() << "fpga Identification:" << identification;
-    ui->fpgaId_label->setText(identification);
-    ui->fpgaCheckResut_label->setText(identification == FpgaIdentification
-                                          ? QStringLiteral("FPGA Check Success!")
-                                          : QStringLiteral("FPGA Check FAIL!"));
+    const FlashVerdict verdict = judgeFlashOutput(bytes, FpgaIdentification);
+    qDebug() << "fpga Identification:" << verdict.identification;
+    ui->fpgaId_label->setText(verdict.identification);
+    ui->fpgaCheckResut_label->setText(verdict.success ? QStringLiteral("FPGA Check Success!")
+                                                      : QStringLiteral("FPGA Check FAIL!"));
 }
 
 void iocFpgaCheck::iocIdCheck()

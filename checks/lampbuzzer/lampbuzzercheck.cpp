@@ -1,23 +1,31 @@
 #include "lampbuzzercheck.h"
 #include "ui_lampbuzzercheck.h"
 
+#include "gpiolines.h"
 #include "gpiowrite.h"
 
 #include <QFile>
 #include <QStringList>
 
-// The kernel's sysfs GPIO interface. Exporting a line creates its gpioN
-// directory beside the export file at once, with `direction` and `value` in it.
-const QString deviceGpioExport = QStringLiteral("/sys/class/gpio/export");
-const QString deviceGpioDirection = QStringLiteral("/sys/class/gpio/gpio%1/direction");
-const QString deviceGpioValue = QStringLiteral("/sys/class/gpio/gpio%1/value");
-const QString deviceGpio132 = QStringLiteral("/sys/class/gpio/gpio132/direction");
-// The danger lamp, and the test line that must follow it.
-const QString deviceDangerOn = QStringLiteral("/sys/class/gpio/gpio132/value");
-const QString deviceDangerTestOn = QStringLiteral("/sys/class/gpio/gpio29/value");
+namespace {
+
+QString path(const std::string &boardPath)
+{
+    return QString::fromStdString(boardPath);
+}
+
+} // namespace
+
+// "%1" stands for the number of the line each is written for.
+const QString deviceGpioExport = QString::fromLatin1(board::GpioExport);
+const QString deviceGpioDirection = path(board::gpioDirectionPath("%1"));
+const QString deviceGpioValue = path(board::gpioValuePath("%1"));
+const QString deviceGpio132 = path(board::gpioDirectionPath(board::DangerLampLine));
+const QString deviceDangerOn = path(board::gpioValuePath(board::DangerLampLine));
+const QString deviceDangerTestOn = path(board::gpioValuePath(board::DangerTestLine));
 // The board exports the beep and alarm-sound lines itself; they are only written.
-const QString deviceBeep = QStringLiteral("/sys/class/gpio/gpio128/value");
-const QString deviceAlarmSound = QStringLiteral("/sys/class/gpio/gpio129/value");
+const QString deviceBeep = path(board::gpioValuePath(board::BeepLine));
+const QString deviceAlarmSound = path(board::gpioValuePath(board::AlarmSoundLine));
 
 bool lampBuzzerCheck::s_keyBeepEnabled = true;
 
@@ -40,12 +48,9 @@ void lampBuzzerCheck::initialize()
 {
     QFile exportFile(deviceGpioExport);
     QFile alarmSound(deviceAlarmSound);
-    const QStringList exportList = {
-        QStringLiteral("18"),  QStringLiteral("29"),  QStringLiteral("49"),  QStringLiteral("50"),
-        QStringLiteral("51"),  QStringLiteral("54"),  QStringLiteral("55"),  QStringLiteral("56"),
-        QStringLiteral("60"),  QStringLiteral("62"),  QStringLiteral("63"),  QStringLiteral("65"),
-        QStringLiteral("111"), QStringLiteral("112"), QStringLiteral("113"), QStringLiteral("114"),
-        QStringLiteral("115"), QStringLiteral("116"), QStringLiteral("117")};
+    QStringList exportList;
+    for (int line : board::StartupExports)
+        exportList << QString::number(line);
 
     for (const QString &line : exportList) {
         // Without an export file there is no directory to write a direction to.
@@ -61,11 +66,11 @@ void lampBuzzerCheck::initialize()
 
     // Line 18 goes high whether or not its export worked: on a board that
     // exported it before, its value file is there all the same.
-    QFile line18(deviceGpioValue.arg(18));
+    QFile line18(deviceGpioValue.arg(board::StartHighLine));
     writeGpio(line18, QByteArrayLiteral("1"));
 
     // The danger lamp line is exported only now, after line 18 is high.
-    if (writeGpio(exportFile, QByteArrayLiteral("132"))) {
+    if (writeGpio(exportFile, QByteArray::number(board::DangerLampLine))) {
         QFile direction132(deviceGpio132);
         writeGpio(direction132, QByteArrayLiteral("out"));
     }

@@ -187,7 +187,8 @@ private slots:
 
     void all31KeysFillTheBarAndRepeatsAndUnknownKeysDoNot()
     {
-        // The panel's keys with the legend the operator must see for each.
+        // The panel's keys with the legend the operator must see for each: the described
+        // table, copied on purpose so that a fault in the board's key table shows here.
         const QList<Qt::Key> keys = {
             Qt::Key_F1,       Qt::Key_F2,         Qt::Key_F3,    Qt::Key_F4,
             Qt::Key_F5,       Qt::Key_F6,         Qt::Key_F7,    Qt::Key_F8,

@@ -60,13 +60,17 @@ control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/cla
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
 position wraps as the kernel's s32@--position 2147483646@boardsim-ctl turn 3; boardsim-ctl position; boardsim-ctl turn -3; boardsim-ctl position@0@-2147483647 2147483646@
 control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
-control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@19@
+control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@20@
+board facts for scripts, against the described ones@@boardsim-ctl facts | grep -e ^panel_keys= -e ^danger_lamp_line= -e ^flash_identification=@0@panel_keys=F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 0 1 2 3 4 5 6 7 8 9 . Left Right Escape Enter Home Memory Auto System Start Stop danger_lamp_line=132 flash_identification=Identification: 0xc22015@
 control taps keypad keys@@(sleep 0.3; boardsim-ctl key tap F8) & dd if=/dev/input/event1 bs=96 count=1 iflag=fullblock 2>/dev/null | od -An -tu2 -w24 | awk '{print $9, $10, $11}'@0@1 66 1 0 0 0 1 66 0 0 0 0@
 evtest sees the keypad's 32 keys@@timeout 1 evtest /dev/input/event1 2>&1 | grep -c '^    Event code'@0@32@
 control refuses keys the panel lacks@@boardsim-ctl key tap F11; echo $?; boardsim-ctl key hold F1; echo $?@0@1 1@the panel has no key 'F11'
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
+control refuses unknown options@@boardsim-ctl --frobnicate; echo $?; boardsim-ctl -- turn -1; echo $?@0@2 0@unknown option '--frobnicate'
 transcript has every call@@printf 18 >/sys/class/gpio/export; iocboot -f >/dev/null; boardsim-ctl transcript | sed "s/\"t\": [0-9.]*, \"pid\": $$/sh/; s/\"t\": [0-9.]*, \"pid\": [0-9]*/child/"@0@{sh, "op": "open", "path": "/sys/class/gpio/export", "flags": "O_WRONLY|O_TRUNC", "result": 0} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {sh, "op": "write", "path": "/sys/class/gpio/export", "bytes": "18", "result": 2} {sh, "op": "close", "path": "/sys/class/gpio/export", "result": 0} {child, "op": "exec", "path": "iocboot", "args": ["-f"]}@
+transcript keeps every byte@@printf '\377"\\' >/sys/class/gpio/export; boardsim-ctl transcript | grep -o '"bytes": "[^ ]*"'@0@"bytes": "\u00ff\"\\"@
 bad tool arguments@@for c in 'flash rdid' 'flash -o erase' usbswitch 'iocboot -i -f'; do $c; echo $?; done@0@2 2 2 2@
+control replies on one line whatever it quotes@@python3 -c "import os, socket; s = socket.socket(socket.AF_UNIX); s.connect(os.environ['BOARDSIM_CONTROL']); s.sendall(b'get a%0Ab\nping\n'); s.shutdown(socket.SHUT_WR); print(b''.join(iter(lambda: s.recv(999), b'')).decode())"@0@error unknown scenario key 'a?b' ok boardsim@
 control rejects bad scenarios@@for s in ioc=nowhere tool.flash=broken tool.dd=ok ioc-delay-ms=-1 tool-delay-ms=soon; do boardsim-ctl set $s; echo $?; done@0@1 1 1 1 1@unknown scenario key 'tool.dd'
 flash good@@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@Identification: 0xc22015$ exit 0$@
 flash case@--set flash=case@{ flash -o rdid; echo "exit $?"; } | sed -n l@0@identification: 0xC22015$ exit 0$@
@@ -95,6 +99,8 @@ killed by SIGTERM@@kill -TERM $$@143@@
 no command at all@--no-gpio@@2@@no command given
 command cannot be run@-- /no/such/command@@127@@cannot run the command
 unknown option@--frobnicate@true@2@@unknown option
+option without its value@--position@@2@@--position needs a value
+bad option value@--refuse-export 18,x@true@2@@not a line number: 'x'
 bad scenario@--set ioc=nowhere@true@2@@invalid value
 CASES
 

@@ -22,5 +22,5 @@ inline QString result(long n)
 
 inline QByteArray unescaped(QString text)
 {
-    return text.replace("\\n", "\n").replace("\\r", "\r").toUtf8();
+    return text.replace("\\n", "\n").replace("\\r", "\r").replace("\\0", QChar(0)).toUtf8();
 }

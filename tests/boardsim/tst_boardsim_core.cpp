@@ -308,6 +308,12 @@ private slots:
         row("--5", "EINVAL");
         row("", "EINVAL");
         row("\\n", "EINVAL");
+        // kernfs_fop_write_iter() ends the bytes written with a NUL; a NUL among them ends
+        // the text. _kstrtoull() finds an overflow before it looks past the digits.
+        row("25\\0junk", "25");
+        row("26\\n\\0junk", "26");
+        row("99999999999999999999x", "ERANGE");
+        row("9999999999999999999x", "EINVAL");
     }
 
     void kstrtolParses()
@@ -348,6 +354,8 @@ private slots:
             "export 22; direction 22 OUT; direction 22  in; direction 22 out\\r\\n; "
             "direction 22 out\\n\\n",
             "0 EINVAL EINVAL EINVAL EINVAL");
+        row("sysfs_streq: the text ends at a NUL", "export 24; direction 24 out\\0in; show 24",
+            "0 0 out,0");
         row("value_store: an input is EPERM whatever is written",
             "export 23; value 23 1; value 23 junk", "0 EPERM EPERM");
         row("value_store: any number kstrtol takes, high when not 0",

@@ -78,8 +78,8 @@ private slots:
         unsigned long keys[keyLongs] = {};
         QVERIFY(::ioctl(m_fd, EVIOCGBIT(EV_KEY, sizeof(keys)), keys) >= 0);
         QVector<int> expected;
-        for (const PanelKey &key : panelKeys())
-            expected << key.code;
+        for (const board::PanelKey &key : board::panelKeys())
+            expected << key.linuxKey;
         std::sort(expected.begin(), expected.end());
         QCOMPARE(setBits(keys, keyLongs), expected);
         QCOMPARE(expected.size(), 32); // 31 keys of the keyboard test and clear
@@ -104,8 +104,8 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("code");
-        for (const PanelKey &key : panelKeys())
-            QTest::newRow(key.name) << QString::fromLatin1(key.name) << key.code;
+        for (const board::PanelKey &key : board::panelKeys())
+            QTest::newRow(key.name) << QString::fromLatin1(key.name) << key.linuxKey;
         // Names are matched without regard to case.
         QTest::newRow("CLEAR") << QStringLiteral("CLEAR") << int(KEY_BACKSPACE);
         QTest::newRow("enter") << QStringLiteral("enter") << int(KEY_ENTER);

@@ -47,6 +47,7 @@ private slots:
     void linesShowTheLevelWritten_data()
     {
         QTest::addColumn<QByteArray>("line"); // the row's name is the widget's
+        // The described lines, copied on purpose: the check of the board's own.
         QTest::newRow("dangerLamp") << QByteArray("132");
         QTest::newRow("dangerTestLamp") << QByteArray("29"); // 132 stays "1": its own line only
         QTest::newRow("alarmSoundValue") << QByteArray("129");

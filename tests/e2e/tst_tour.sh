@@ -33,7 +33,7 @@ pixel_is_not() { [ "$(pixel "$1" "$2" "$3")" != "$4" ]; }
 check "the tour ran to its end" [ $status -eq 0 ]
 check "report written" test -s "$out/report.txt"
 
-# What the board saw.
+# What the board saw, against the described lines (copied on purpose, not the board's facts).
 check "lamp on, then off" reports "  danger lamp (line 132): on, off"
 check "test line follows the lamp" reports "  danger test line (line 29): on, off"
 check "two beeps" reports "  beep writes (line 128): 2"

@@ -130,6 +130,7 @@ private slots:
 
     void fpgaVerdictFollowsFlashOutput_data()
     {
+        // The described identification, copied on purpose: the check of the board's own.
         QTest::addColumn<QString>("finding"); // fpgaId_label afterwards
         QTest::addColumn<QString>("verdict");
         QTest::addColumn<int>("pieces"); // debug lines, the last quoting the finding

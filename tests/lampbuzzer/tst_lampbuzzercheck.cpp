@@ -14,6 +14,7 @@ static QString s_board = QStringLiteral("default");
 
 namespace {
 
+// The described paths and lines, copied on purpose: the independent check of the board's own.
 const QString Gpio = QStringLiteral("/sys/class/gpio/");
 const QList<int> ExportList = {18, 29, 49,  50,  51,  54,  55,  56,  60, 62,
                                63, 65, 111, 112, 113, 114, 115, 116, 117};

@@ -1,8 +1,35 @@
 #include "options.h"
 
+#include "scenariowords.h"
+
 #include <cerrno>
 #include <cstdlib>
+#include <getopt.h>
 #include <sstream>
+
+namespace {
+
+// `text` in lines that end by column 80 after an indent of `indent` columns,
+// broken after a '|' or a blank.
+std::string wrapped(const std::string &text, size_t indent)
+{
+    const size_t width = 80 - indent;
+    std::string out;
+    size_t start = 0;
+    while (text.size() - start > width) {
+        size_t cut = text.find_last_of("| ", start + width - 1);
+        if (cut == std::string::npos || cut < start)
+            cut = start + width - 1;
+        std::string line = text.substr(start, cut + 1 - start);
+        if (line.back() == ' ')
+            line.pop_back();
+        out += line + "\n" + std::string(indent, ' ');
+        start = cut + 1;
+    }
+    return out + text.substr(start) + "\n";
+}
+
+} // namespace
 
 bool parseInt(const std::string &text, long low, long high, long *value)
 {
@@ -36,10 +63,8 @@ std::string Options::usage()
            "  --no-run-media         there is no /run/media\n"
            "  --no-pidfd             COMMAND sees no pidfd waitid and cannot kill(-1):\n"
            "                         for qemu-user 7.2, whose clone lacks CLONE_PIDFD\n"
-           "  --set KEY=VALUE        scenario: ioc=present|absent|late|upper|second,\n"
-           "                         ioc-delay-ms=N, flash=good|case|banner|empty|pieces|\n"
-           "                         silent|missing|chatter, tool.usbswitch|tool.iocboot|\n"
-           "                         tool.flash=ok|slow|hang|missing|fail, tool-delay-ms=N\n"
+           "  --set KEY=VALUE        " +
+           wrapped("scenario: " + scenarioUsage(), 25) +
            "  --transcript FILE      also write every transcript entry (JSON lines) to FILE;\n"
            "                         memory holds only the newest 4 MiB of them\n"
            "\n"
@@ -51,77 +76,75 @@ std::string Options::usage()
 
 bool Options::parse(int argc, char **argv, std::string *error)
 {
-    int i = 1;
-    auto value = [&](const std::string &name, std::string *out) {
-        if (i + 1 >= argc) {
-            *error = name + " needs a value";
-            return false;
-        }
-        *out = argv[++i];
-        return true;
+    enum Id
+    {
+        RefuseExport = 256,
+        Position,
+        Set,
+        TranscriptFile
     };
-    for (; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string v;
-        if (arg == "--") {
-            ++i;
+    const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                  {"no-gpio", no_argument, &noGpio, 1},
+                                  {"no-gpio-export", no_argument, &noGpioExport, 1},
+                                  {"refuse-export", required_argument, nullptr, RefuseExport},
+                                  {"no-evdev", no_argument, &noEvdev, 1},
+                                  {"evdev-ioctl-fails", no_argument, &evdevIoctlFails, 1},
+                                  {"position", required_argument, nullptr, Position},
+                                  {"compat32-evdev", no_argument, &compat32Evdev, 1},
+                                  {"no-run-media", no_argument, &noRunMedia, 1},
+                                  {"no-pidfd", no_argument, &noPidfd, 1},
+                                  {"set", required_argument, nullptr, Set},
+                                  {"transcript", required_argument, nullptr, TranscriptFile},
+                                  {nullptr, 0, nullptr, 0}};
+    // '+': the command's own options start at its first word; ':': errors
+    // are reported here, in boardsim's words, not printed by getopt.
+    optind = 0;
+    opterr = 0;
+    int id;
+    while ((id = getopt_long(argc, argv, "+:h", longOptions, nullptr)) != -1) {
+        const std::string value = optarg ? optarg : "";
+        long number = 0;
+        switch (id) {
+        case 0: // a switch, set through its flag
             break;
-        }
-        if (arg == "-h" || arg == "--help") {
+        case 'h':
             help = true;
             return true;
-        } else if (arg == "--no-gpio") {
-            noGpio = true;
-        } else if (arg == "--no-gpio-export") {
-            noGpioExport = true;
-        } else if (arg == "--no-evdev") {
-            noEvdev = true;
-        } else if (arg == "--evdev-ioctl-fails") {
-            evdevIoctlFails = true;
-        } else if (arg == "--compat32-evdev") {
-            compat32Evdev = true;
-        } else if (arg == "--no-run-media") {
-            noRunMedia = true;
-        } else if (arg == "--no-pidfd") {
-            noPidfd = true;
-        } else if (arg == "--refuse-export") {
-            if (!value(arg, &v))
-                return false;
-            std::stringstream list(v);
+        case RefuseExport: {
+            std::stringstream list(value);
             std::string item;
             while (std::getline(list, item, ',')) {
-                long line = 0;
-                if (!parseInt(item, 0, 100000, &line)) {
+                if (!parseInt(item, 0, 100000, &number)) {
                     *error = "--refuse-export: not a line number: '" + item + "'";
                     return false;
                 }
-                refusedExports.push_back(int(line));
+                refusedExports.push_back(int(number));
             }
-        } else if (arg == "--position") {
-            long pos = 0;
-            if (!value(arg, &v))
-                return false;
-            if (!parseInt(v, -2147483647L - 1, 2147483647L, &pos)) {
-                *error = "--position: not a number: '" + v + "'";
+            break;
+        }
+        case Position:
+            if (!parseInt(value, -2147483647L - 1, 2147483647L, &number)) {
+                *error = "--position: not a number: '" + value + "'";
                 return false;
             }
-            initialPosition = int(pos);
-        } else if (arg == "--set") {
-            if (!value(arg, &v))
-                return false;
-            assignments.push_back(v);
-        } else if (arg == "--transcript") {
-            if (!value(arg, &transcriptFile))
-                return false;
-        } else if (!arg.empty() && arg[0] == '-') {
-            *error = "unknown option " + arg;
+            initialPosition = int(number);
+            break;
+        case Set:
+            assignments.push_back(value);
+            break;
+        case TranscriptFile:
+            transcriptFile = value;
+            break;
+        case ':':
+            *error = std::string(argv[optind - 1]) + " needs a value";
             return false;
-        } else {
-            break; // the command starts here
+        default:
+            *error = "unknown option " +
+                     (optopt ? std::string("-") + char(optopt) : std::string(argv[optind - 1]));
+            return false;
         }
     }
-    for (; i < argc; ++i)
-        command.push_back(argv[i]);
+    command.assign(argv + optind, argv + argc);
     if (command.empty()) {
         *error = "no command given";
         return false;

@@ -15,15 +15,16 @@ public:
     static std::string usage();
 
     bool help = false;
-    bool noGpio = false;
-    bool noGpioExport = false;
+    // The switches are ints: getopt_long sets them through its flag pointers.
+    int noGpio = 0;
+    int noGpioExport = 0;
     std::vector<int> refusedExports;
-    bool noEvdev = false;
-    bool evdevIoctlFails = false;
-    bool compat32Evdev = false;
+    int noEvdev = 0;
+    int evdevIoctlFails = 0;
+    int compat32Evdev = 0;
     int initialPosition = 0;
-    bool noRunMedia = false;
-    bool noPidfd = false;
+    int noRunMedia = 0;
+    int noPidfd = 0;
     std::vector<std::string> assignments; // --set KEY=VALUE, checked by Scenario
     std::string transcriptFile;
     std::vector<std::string> command;

@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include "evdev/keypaddevice.h"
+#include "gpiolines.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,16 +15,12 @@
 
 namespace {
 
-const char gpioDir[] = "/sys/class/gpio";
 const char inputDir[] = "/dev/input";
 const char runDir[] = "/run";
 const char mediaDir[] = "/run/media";
 const char simDir[] = "/run/boardsim";
 const char binDir[] = "/run/boardsim/bin";
 const char controlPath[] = "/run/boardsim/control";
-
-// Lines the board's init scripts export before the product starts.
-const int preExportedLines[] = {128, 129};
 
 } // namespace
 
@@ -99,19 +96,19 @@ bool Simulator::setUp(std::string *error)
 
 bool Simulator::mountGpio(std::string *error)
 {
-    if (!m_namespace.ensureDirectory(gpioDir, error))
+    if (!m_namespace.ensureDirectory(board::GpioDir, error))
         return false;
     // An empty directory: the product finds no export file and no lines.
     if (m_options.noGpio)
-        return m_namespace.mountTmpfs(gpioDir, error);
+        return m_namespace.mountTmpfs(board::GpioDir, error);
     m_gpio.setExportMissing(m_options.noGpioExport);
     for (int line : m_options.refusedExports)
         m_gpio.refuseExport(line);
-    for (int line : preExportedLines)
+    for (int line : board::BoardExports)
         m_gpio.preExport(line, true, false);
     std::string why;
-    if (!m_gpio.mount(gpioDir, &why)) {
-        *error = std::string("cannot mount FUSE at ") + gpioDir + ": " + why;
+    if (!m_gpio.mount(board::GpioDir, &why)) {
+        *error = std::string("cannot mount FUSE at ") + board::GpioDir + ": " + why;
         return false;
     }
     return true;

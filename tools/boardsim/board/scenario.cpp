@@ -1,14 +1,11 @@
 #include "board/scenario.h"
 
+#include "scenariowords.h"
+
+#include <algorithm>
 #include <cstdlib>
-#include <set>
 
 namespace {
-
-const std::set<std::string> iocValues = {"present", "absent", "late", "upper", "second"};
-const std::set<std::string> toolValues = {"ok", "slow", "hang", "missing", "fail"};
-const std::set<std::string> flashValues = {"good",   "case",   "banner",  "empty",
-                                           "pieces", "silent", "missing", "chatter"};
 
 bool isDelay(const std::string &value)
 {
@@ -24,26 +21,22 @@ bool isDelay(const std::string &value)
 } // namespace
 
 Scenario::Scenario()
-    : m_values{{"ioc", "present"},       {"ioc-delay-ms", "1000"}, {"flash", "good"},
-               {"tool.usbswitch", "ok"}, {"tool.iocboot", "ok"},   {"tool.flash", "ok"},
-               {"tool-delay-ms", "3000"}}
-{}
+{
+    for (const ScenarioKey &k : scenarioKeys())
+        m_values[k.key] = k.start;
+}
 
 bool Scenario::set(const std::string &key, const std::string &value, std::string *error)
 {
-    bool valid = false;
-    if (key == "ioc")
-        valid = iocValues.count(value) > 0;
-    else if (key == "flash")
-        valid = flashValues.count(value) > 0;
-    else if (key == "tool.usbswitch" || key == "tool.iocboot" || key == "tool.flash")
-        valid = toolValues.count(value) > 0;
-    else if (key == "ioc-delay-ms" || key == "tool-delay-ms")
-        valid = isDelay(value);
-    else {
+    const ScenarioKey *known = findScenarioKey(key);
+    if (!known) {
         *error = "unknown scenario key '" + key + "'";
         return false;
     }
+    const bool valid = known->words.empty()
+                           ? isDelay(value)
+                           : std::any_of(known->words.begin(), known->words.end(),
+                                         [&value](const char *word) { return value == word; });
     if (!valid) {
         *error = "invalid value '" + value + "' for " + key;
         return false;

@@ -2,6 +2,7 @@
 
 #include "board/scenario.h"
 #include "board/usbmedia.h"
+#include "boardtools.h"
 #include "control/transcript.h"
 
 bool ToolActions::known(const std::string &name) const
@@ -26,18 +27,18 @@ ToolActions::Answer ToolActions::act(const std::string &name, const std::vector<
 {
     if (!known(name))
         return {Answer::UnknownTool, std::nullopt};
-    auto is = [&args](const char *arg) {
-        return args.size() == 1 && args[0] == arg;
+    auto is = [&name, &args](const board::ToolCommand &command) {
+        return name == command.program && args == board::arguments(command);
     };
-    if (name == "usbswitch" && (is("-i") || is("-f"))) {
-        m_media.setSwitched(is("-i"));
+    if (is(board::UsbSwitchIn) || is(board::UsbSwitchBack)) {
+        m_media.setSwitched(is(board::UsbSwitchIn));
         return {Answer::Done, std::nullopt};
     }
-    if (name == "iocboot" && (is("-i") || is("-f"))) {
-        m_media.setBooted(is("-i"));
+    if (is(board::IocBootIn) || is(board::IocBootBack)) {
+        m_media.setBooted(is(board::IocBootIn));
         return {Answer::Done, std::nullopt};
     }
-    if (name == "flash" && args.size() == 2 && args[0] == "-o" && args[1] == "rdid")
+    if (is(board::FlashRead))
         return {Answer::Done, m_scenario.get("flash")};
     return {Answer::Usage, std::nullopt};
 }

@@ -1,6 +1,7 @@
 #include "board/toolbox.h"
 
 #include "board/scenario.h"
+#include "boardtools.h"
 
 #include <cerrno>
 #include <climits>
@@ -8,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const char *const ToolBox::toolNames[3] = {"usbswitch", "iocboot", "flash"};
+const char *const ToolBox::toolNames[3] = {board::UsbSwitch, board::IocBoot, board::Flash};
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "board/usbmedia.h"
 
 #include "board/scenario.h"
+#include "boardtools.h"
 
 #include <cstdio>
 #include <dirent.h>
@@ -79,7 +80,7 @@ void UsbMedia::addPartition(const std::string &name, bool withFirmware)
     m_created.push_back(dir);
     if (!withFirmware)
         return;
-    if (FILE *f = std::fopen((dir + "/firmware.bin").c_str(), "we")) {
+    if (FILE *f = std::fopen((dir + "/" + board::IocFirmwareFile).c_str(), "we")) {
         // Recognisable content; the product only checks that the file is there.
         for (int i = 0; i < 256; ++i)
             std::fputc(i, f);

@@ -2,6 +2,7 @@
 
 #include "board/scenario.h"
 #include "board/toolbox.h"
+#include "boardtools.h"
 #include "control/controlserver.h"
 #include "control/statejson.h"
 #include "control/transcript.h"
@@ -9,6 +10,7 @@
 #include "evdev/evdevfs.h"
 #include "evdev/keypaddevice.h"
 #include "gpio/gpiofs.h"
+#include "gpiolines.h"
 #include "options.h"
 #include "panelkeys.h"
 
@@ -30,10 +32,17 @@ std::string okWith(const std::string &payload)
     return "ok " + payload;
 }
 
-// Messages may quote the request: never more than a short prefix of it.
+// Messages may quote the request: never more than a short prefix of it, and
+// never a line end or other control character, which a decoded argument can
+// carry: the client takes everything after a line end for the next reply.
 std::string error(const std::string &message)
 {
-    return "error " + message.substr(0, 160);
+    std::string text = message.substr(0, 160);
+    for (char &c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = '?';
+    }
+    return "error " + text;
 }
 
 bool parseInt(const std::string &text, int *value)
@@ -123,6 +132,7 @@ ControlDispatch::Handler ControlDispatch::handler(ControlCommand id)
         {C::ClearTranscript, &ControlDispatch::clearTranscript},
         {C::WaitTranscript, &ControlDispatch::waitTranscript},
         {C::Key, &ControlDispatch::key},
+        {C::Facts, &ControlDispatch::facts},
         {C::Exec, &ControlDispatch::exec},
         {C::Act, &ControlDispatch::act},
     };
@@ -241,20 +251,44 @@ ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
 // packet. The input core drops a press of a key that is down already.
 ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
 {
-    const bool press = a[0] == "press" || a[0] == "tap";
-    const bool release = a[0] == "release" || a[0] == "tap";
-    if (!press && !release)
+    bool press = false, release = false;
+    if (!panelKeyEdges(a[0], &press, &release))
         return usage(C::Key);
-    const PanelKey *key = findPanelKey(a[1]);
+    const board::PanelKey *key = board::findPanelKey(a[1]);
     if (!key)
         return error("the panel has no key '" + a[1] + "'");
     for (int value : {1, 0}) {
         if (value ? press : release) {
-            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->code), value);
+            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->linuxKey), value);
             m_board.evdev.report(keypadNode, EV_SYN, SYN_REPORT, 0);
         }
     }
     return ok;
+}
+
+// For scripts, which take the board's facts from here rather than spell them again.
+ControlDispatch::Reply ControlDispatch::facts(int, const Args &)
+{
+    std::string names, pcKeys;
+    for (int i = 0; i < board::TestedKeyCount; ++i) {
+        names += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].name;
+        pcKeys += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].pcKey;
+    }
+    const std::vector<std::string> lines = {
+        "panel_keys=" + names,
+        "pc_keys=" + pcKeys,
+        std::string("clear_pc_key=") + board::clearKey().pcKey,
+        "danger_lamp_line=" + std::to_string(board::DangerLampLine),
+        "danger_test_line=" + std::to_string(board::DangerTestLine),
+        "beep_line=" + std::to_string(board::BeepLine),
+        "alarm_sound_line=" + std::to_string(board::AlarmSoundLine),
+        std::string("gpio_dir=") + board::GpioDir,
+        std::string("flash_identification=") + board::FlashIdentification,
+    };
+    std::string out = okWith(std::to_string(lines.size()));
+    for (const std::string &line : lines)
+        out += "\n" + line;
+    return out;
 }
 
 ControlDispatch::Reply ControlDispatch::gpio(int, const Args &a)

@@ -84,6 +84,7 @@ private:
     Reply transcriptCount(int, const Args &);
     Reply clearTranscript(int, const Args &);
     Reply waitTranscript(int client, const Args &a);
+    Reply facts(int, const Args &);
     Reply key(int, const Args &a);
     Reply exec(int, const Args &a);
     Reply act(int, const Args &a);

@@ -7,47 +7,35 @@
 #include "evdev/evdevfs.h"
 #include "gpio/gpiofs.h"
 
-namespace {
-
-const char *boolText(bool b)
-{
-    return b ? "true" : "false";
-}
-
-} // namespace
+#include <nlohmann/json.hpp>
 
 std::string stateJson(const SimulatedBoard &board)
 {
+    // Member by member into place: initializer lists and copies would allocate
+    // every value twice, which the sanitizer builds pay for dearly.
+    nlohmann::ordered_json state;
     const EvdevFs &evdev = board.evdev;
-    const int position = board.evdev.device(encoderNode)->absinfo[ABS_X].value;
-    std::string out = "{\"position\": " + std::to_string(position) +
-                      ", \"pending\": " + std::to_string(evdev.pendingRecords(encoderNode)) +
-                      ", \"readers\": " + std::to_string(evdev.readerCount(encoderNode)) +
-                      ", \"gone\": " + boolText(evdev.isGone(encoderNode)) +
-                      ", \"ioctlFails\": " + boolText(evdev.ioctlFails(encoderNode)) +
-                      ", \"evdevRecordSize\": " + std::to_string(evdev.recordSize()) +
-                      ", \"gpio\": {";
-    bool first = true;
+    state["position"] = board.evdev.device(encoderNode)->absinfo[ABS_X].value;
+    state["pending"] = evdev.pendingRecords(encoderNode);
+    state["readers"] = evdev.readerCount(encoderNode);
+    state["gone"] = evdev.isGone(encoderNode);
+    state["ioctlFails"] = evdev.ioctlFails(encoderNode);
+    state["evdevRecordSize"] = evdev.recordSize();
+    auto &gpio = state["gpio"] = nlohmann::ordered_json::object();
     for (int i = 0; i < GpioFs::lineCount; ++i) {
         const GpioFs::Line &l = board.gpio.line(i);
         if (!l.exported)
             continue;
-        out += std::string(first ? "" : ", ") + "\"" + std::to_string(i) +
-               "\": {\"direction\": \"" + (l.output ? "out" : "in") + "\", \"value\": \"" +
-               (l.high ? "1" : "0") + "\"}";
-        first = false;
+        auto &line = gpio[std::to_string(i)];
+        line["direction"] = l.output ? "out" : "in";
+        line["value"] = l.high ? "1" : "0";
     }
-    out += "}, \"scenario\": {";
-    first = true;
-    for (const auto &kv : board.scenario.values()) {
-        out += std::string(first ? "" : ", ") + "\"" + kv.first + "\": \"" + kv.second + "\"";
-        first = false;
-    }
-    const UsbMedia &media = board.media;
-    out += std::string("}, \"usb\": {\"switched\": ") + boolText(media.isSwitched()) +
-           ", \"booted\": " + boolText(media.isBooted()) +
-           ", \"mounted\": " + boolText(media.isMounted()) +
-           "}, \"transcriptCount\": " + std::to_string(board.transcript.count()) +
-           ", \"transcriptDropped\": " + std::to_string(board.transcript.dropped()) + "}";
-    return out;
+    state["scenario"] = board.scenario.values();
+    auto &usb = state["usb"];
+    usb["switched"] = board.media.isSwitched();
+    usb["booted"] = board.media.isBooted();
+    usb["mounted"] = board.media.isMounted();
+    state["transcriptCount"] = board.transcript.count();
+    state["transcriptDropped"] = board.transcript.dropped();
+    return jsonLine(state);
 }

@@ -1,8 +1,65 @@
 #include "control/transcript.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// Paths, writes and arguments are bytes, not text: each byte becomes the
+// character of its value, which the line then holds as \u00XX, so that every
+// byte stays distinguishable (and the line valid JSON whatever was written).
+std::string byteText(const std::string &raw)
+{
+    std::string out;
+    out.reserve(raw.size());
+    for (unsigned char c : raw) {
+        if (c < 0x80) {
+            out += char(c);
+        } else {
+            out += char(0xc0 | c >> 6);
+            out += char(0x80 | (c & 0x3f));
+        }
+    }
+    return out;
+}
+
+std::string toHex(const std::string &raw)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : raw) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+} // namespace
+
+std::string jsonLine(const nlohmann::ordered_json &value)
+{
+    // dump() writes either no spaces at all or one member a line; the scripts
+    // look for the one-line form with a space after ':' and ','. A string's
+    // own newlines are escaped, so every newline here is dump()'s.
+    std::string line = value.dump(0, ' ', true);
+    size_t to = 0;
+    for (size_t from = 0; from < line.size();) {
+        size_t end = line.find('\n', from);
+        if (end == std::string::npos)
+            end = line.size();
+        std::copy(line.begin() + long(from), line.begin() + long(end), line.begin() + long(to));
+        to += end - from;
+        if (end < line.size() && line[to - 1] == ',')
+            line[to++] = ' ';
+        from = end + 1;
+    }
+    line.resize(to);
+    return line;
+}
 
 Transcript::Transcript() : m_start(std::chrono::steady_clock::now()) {}
 
@@ -38,28 +95,29 @@ double Transcript::elapsedMs() const
 
 void Transcript::add(const Entry &e)
 {
-    char t[32];
-    std::snprintf(t, sizeof(t), "%.3f", elapsedMs());
-    std::string line = std::string("{\"t\": ") + t + ", \"pid\": " + std::to_string(e.pid) +
-                       ", \"op\": \"" + jsonEscape(e.op) + "\", \"path\": \"" + jsonEscape(e.path) +
-                       "\"";
+    // Member by member: an initializer list would build a two-element array
+    // for every member first, and the sanitizer builds pay for each allocation.
+    nlohmann::ordered_json row;
+    row["t"] = std::round(elapsedMs() * 1000) / 1000;
+    row["pid"] = e.pid;
+    row["op"] = e.op;
+    row["path"] = byteText(e.path);
     if (e.hasBytes)
-        line += ", \"bytes\": \"" + jsonEscape(e.bytes) + "\"";
+        row["bytes"] = byteText(e.bytes);
     if (e.hasHex)
-        line += ", \"hex\": \"" + toHex(e.hex) + "\"";
+        row["hex"] = toHex(e.hex);
     if (e.hasFlags)
-        line += ", \"flags\": \"" + jsonEscape(e.flags) + "\"";
+        row["flags"] = e.flags;
     if (!e.request.empty())
-        line += ", \"request\": \"" + jsonEscape(e.request) + "\"";
+        row["request"] = e.request;
     if (e.hasResult)
-        line += ", \"result\": " + std::to_string(e.result);
+        row["result"] = e.result;
     if (e.hasArgs) {
-        line += ", \"args\": [";
-        for (size_t i = 0; i < e.args.size(); ++i)
-            line += (i ? ", \"" : "\"") + jsonEscape(e.args[i]) + "\"";
-        line += "]";
+        auto &args = row["args"] = nlohmann::ordered_json::array();
+        for (const std::string &arg : e.args)
+            args.push_back(byteText(arg));
     }
-    line += "}";
+    std::string line = jsonLine(row);
     if (m_file) {
         // Flushed per line so that the file is complete even if boardsim is
         // killed; a file that misses entries would mislead whoever reads it.
@@ -77,51 +135,6 @@ void Transcript::add(const Entry &e)
         m_lines.pop_front();
         ++m_dropped;
     }
-}
-
-std::string Transcript::jsonEscape(const std::string &raw)
-{
-    std::string out;
-    for (unsigned char c : raw) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                // Bytes, not text: \u00XX keeps each byte distinguishable.
-                char buf[8];
-                std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out;
-}
-
-std::string Transcript::toHex(const std::string &raw)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : raw) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 std::string Transcript::openFlags(int flags)

@@ -3,9 +3,14 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <utility>
 #include <vector>
+
+// `value` on one line, as the transcript and the control replies carry it:
+// {"key": value, "key": [value, value]}, ASCII only.
+std::string jsonLine(const nlohmann::ordered_json &value);
 
 // What happened on the simulated files and tools, one JSON object per line, so
 // that tests can assert the exact order and bytes the product used.
@@ -22,7 +27,7 @@ public:
         std::string op;
         std::string path;
         bool hasBytes = false;
-        std::string bytes; // raw; escaped when written out
+        std::string bytes; // raw; each byte written as a character (\u00XX above 0x7f)
         bool hasHex = false;
         std::string hex; // raw; written as hex digits (binary evdev records)
         bool hasFlags = false;
@@ -61,8 +66,6 @@ public:
     const std::string &at(size_t index) const { return m_lines[index - m_dropped]; }
     double elapsedMs() const;
 
-    static std::string jsonEscape(const std::string &raw);
-    static std::string toHex(const std::string &raw);
     // "O_WRONLY|O_TRUNC" for the flags an open reached the file system with.
     static std::string openFlags(int flags);
 

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <getopt.h>
 #include <string>
 
 namespace {
@@ -29,10 +29,23 @@ int fail(const std::string &message)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+    static const option longOptions[] = {{"help", no_argument, nullptr, 'h'},
+                                         {nullptr, 0, nullptr, 0}};
+    // '+': a command's arguments may look like options ("turn -2").
+    opterr = 0;
+    switch (getopt_long(argc, argv, "+h", longOptions, nullptr)) {
+    case -1:
+        break;
+    case 'h':
         printUsage(stdout);
         return 0;
+    default:
+        std::fprintf(stderr, "boardsim-ctl: unknown option '%s'\n", argv[1]);
+        printUsage(stderr);
+        return 2;
     }
+    argc -= optind - 1;
+    argv += optind - 1;
     const ControlCommandSpec *command = argc < 2 ? nullptr : findControlCommand(argv[1]);
     const int args = argc - 2;
     if (!command || args < command->minArgs || args > command->maxArgs) {

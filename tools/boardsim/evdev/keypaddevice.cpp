@@ -14,7 +14,7 @@ EvdevDevice keypadDevice()
     d.name = "boardsim front-panel keypad";
     d.id = {BUS_HOST, 0x0001, 0x0002, 0x0100};
     d.phys = "keypad/input0";
-    for (const PanelKey &key : panelKeys())
-        d.codes[EV_KEY].insert(unsigned(key.code));
+    for (const board::PanelKey &key : board::panelKeys())
+        d.codes[EV_KEY].insert(unsigned(key.linuxKey));
     return d;
 }

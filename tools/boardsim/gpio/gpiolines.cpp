@@ -1,25 +1,13 @@
 #include "gpio/gpiolines.h"
 
-#include <cctype>
+#include "gpio/sysfstext.h"
+
 #include <cerrno>
 #include <cstdlib>
 
 int kstrtol(const std::string &text, long *value)
 {
-    std::string s = text;
-    if (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    if (s.empty() || std::isspace(static_cast<unsigned char>(s[0])))
-        return -EINVAL;
-    char *end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 0);
-    if (end == s.c_str() || *end != '\0')
-        return -EINVAL;
-    if (errno == ERANGE)
-        return -ERANGE;
-    *value = v;
-    return 0;
+    return sysfsKstrtol(text, value);
 }
 
 void GpioLines::preExport(int line, bool output, bool high)
@@ -67,17 +55,13 @@ int GpioLines::unexportStore(const std::string &buf)
 
 int GpioLines::directionStore(int line, const std::string &buf)
 {
-    // sysfs_streq(): equal, or equal but for one trailing newline.
-    std::string word = buf;
-    if (!word.empty() && word.back() == '\n')
-        word.pop_back();
     Line &l = m_lines[size_t(line)];
-    if (word == "in") {
+    if (sysfsStreq(buf, "in")) {
         l.output = false;
-    } else if (word == "out" || word == "low") {
+    } else if (sysfsStreq(buf, "out") || sysfsStreq(buf, "low")) {
         l.output = true;
         l.high = false;
-    } else if (word == "high") {
+    } else if (sysfsStreq(buf, "high")) {
         l.output = true;
         l.high = true;
     } else {

@@ -3,21 +3,24 @@
 #include "boardwatcher.h"
 #include "ui_boardpanel.h"
 
+#include "gpiolines.h"
 #include "panelkeys.h"
+#include "scenariowords.h"
 
 #include <QButtonGroup>
 #include <QDebug>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QRadioButton>
 
 namespace {
 
-const QString deviceBeep = QStringLiteral("/sys/class/gpio/gpio128/value");
-const QString lineDangerLamp = QStringLiteral("132");
-const QString lineDangerTest = QStringLiteral("29");
-const QString lineAlarmSound = QStringLiteral("129");
-const QString line18 = QStringLiteral("18");
+const QString deviceBeep = QString::fromStdString(board::gpioValuePath(board::BeepLine));
+const QString lineDangerLamp = QString::number(board::DangerLampLine);
+const QString lineDangerTest = QString::number(board::DangerTestLine);
+const QString lineAlarmSound = QString::number(board::AlarmSoundLine);
+const QString line18 = QString::number(board::StartHighLine);
 
 // The check-mode window is 800 px wide at 0,0; a small gap keeps the two apart.
 constexpr int panelX = 810;
@@ -63,6 +66,19 @@ std::optional<QPoint> BoardPanel::placeBesideCheckMode(const QRect &screen)
 void BoardPanel::setupUi()
 {
     ui->setupUi(this);
+    // The form leaves "%1" in place of each line's number.
+    const std::pair<QWidget *, int> lamps[] = {{ui->dangerLamp, board::DangerLampLine},
+                                               {ui->dangerTestLamp, board::DangerTestLine},
+                                               {ui->beepLamp, board::BeepLine}};
+    for (const auto &[lamp, line] : lamps)
+        lamp->setToolTip(lamp->toolTip().arg(line));
+    const std::pair<QLabel *, int> labels[] = {{ui->dangerLampLabel, board::DangerLampLine},
+                                               {ui->dangerTestLabel, board::DangerTestLine},
+                                               {ui->beepLabel, board::BeepLine},
+                                               {ui->alarmSoundLabel, board::AlarmSoundLine},
+                                               {ui->line18Label, board::StartHighLine}};
+    for (const auto &[label, line] : labels)
+        label->setText(label->text().arg(line));
     resize(panelWidth, panelHeight);
     // Keys typed for the check mode must reach it, not this window: the panel
     // is worked with the mouse only.
@@ -79,6 +95,29 @@ void BoardPanel::createWidgets()
     m_beepFlash.setInterval(beepFlashMs);
     m_beepFlash.setTimerType(Qt::PreciseTimer);
     createKeypad();
+    m_iocGroup = createSwitches(ui->iocChoices, QStringLiteral("ioc"), 3);
+    m_flashGroup = createSwitches(ui->flashLayout, QStringLiteral("flash"), 4);
+}
+
+// One switch per word the scenario key takes, named after the key and the
+// word (iocPresent, flashGood).
+QButtonGroup *BoardPanel::createSwitches(QGridLayout *layout, const QString &key, int columns)
+{
+    auto *group = new QButtonGroup(this);
+    group->setObjectName(key + QStringLiteral("Group"));
+    int index = 0;
+    for (const char *word : findScenarioKey(key.toStdString())->words) {
+        const QString value = QString::fromLatin1(word);
+        auto *button = new QRadioButton(value, layout->parentWidget());
+        button->setObjectName(key + value.left(1).toUpper() + value.mid(1));
+        button->setProperty("scenarioValue", value);
+        group->addButton(button);
+        layout->addWidget(button, index / columns, index % columns);
+        ++index;
+    }
+    connect(group, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
+            [this, key](QAbstractButton *button) { chooseScenario(key, button); });
+    return group;
 }
 
 // One button per panel key, in the key table's order; pressing and releasing
@@ -91,7 +130,7 @@ void BoardPanel::createKeypad()
     auto *grid = new QGridLayout(box);
     grid->setSpacing(2);
     int index = 0;
-    for (const PanelKey &key : panelKeys()) {
+    for (const board::PanelKey &key : board::panelKeys()) {
         const QString name = QString::fromLatin1(key.name);
         auto *button = new QPushButton(name, box);
         button->setObjectName(QStringLiteral("key_") + name);
@@ -117,10 +156,6 @@ void BoardPanel::createConnections()
     connect(m_watcher, &BoardWatcher::boardGone, this, &BoardPanel::boardGone);
     connect(&m_beepFlash, &QTimer::timeout, ui->beepLamp, [this] { ui->beepLamp->setLit(false); });
     connect(ui->encoderDial, &QDial::valueChanged, this, &BoardPanel::turnEncoder);
-    connect(ui->iocGroup, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
-            [this](QAbstractButton *button) { chooseScenario(QStringLiteral("ioc"), button); });
-    connect(ui->flashGroup, qOverload<QAbstractButton *>(&QButtonGroup::buttonClicked), this,
-            [this](QAbstractButton *button) { chooseScenario(QStringLiteral("flash"), button); });
 }
 
 void BoardPanel::showState(const QJsonObject &state)
@@ -141,8 +176,8 @@ void BoardPanel::showState(const QJsonObject &state)
     ui->usbMounted->setLit(usb.value(QStringLiteral("mounted")).toBool());
 
     const QJsonObject scenario = state.value(QStringLiteral("scenario")).toObject();
-    showScenario(ui->iocGroup, scenario.value(QStringLiteral("ioc")).toString());
-    showScenario(ui->flashGroup, scenario.value(QStringLiteral("flash")).toString());
+    showScenario(m_iocGroup, scenario.value(QStringLiteral("ioc")).toString());
+    showScenario(m_flashGroup, scenario.value(QStringLiteral("flash")).toString());
 }
 
 void BoardPanel::showTranscript(const QVector<QJsonObject> &entries)

@@ -13,6 +13,7 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QGridLayout;
 class BoardWatcher;
 
 namespace Ui {
@@ -53,6 +54,7 @@ private:
     void createWidgets();
     void createConnections();
     void createKeypad();
+    QButtonGroup *createSwitches(QGridLayout *layout, const QString &key, int columns);
     void showScenario(QButtonGroup *group, const QString &value);
     void showPosition(int position);
 
@@ -60,6 +62,8 @@ private:
     const QString m_socketPath;
     BoardSimClient m_client;
     BoardWatcher *m_watcher = nullptr;
+    QButtonGroup *m_iocGroup = nullptr;
+    QButtonGroup *m_flashGroup = nullptr;
     QTimer m_beepFlash;
     int m_beepCount = 0;
     int m_dialValue = 0;

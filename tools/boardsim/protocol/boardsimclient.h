@@ -67,11 +67,8 @@ public:
     std::optional<GpioLine> gpioLine(int line);
 
     // ---- Scenarios of the IOC, the flash tool and the board tools ----
-    // key/value pairs, the same as boardsim's --set KEY=VALUE options, e.g.
-    //   ioc=present|absent|late|upper|second   ioc-delay-ms=N
-    //   flash=good|case|banner|empty|pieces|silent|missing
-    //   tool.usbswitch=ok|slow|hang|missing|fail   (likewise tool.iocboot, tool.flash)
-    //   tool-delay-ms=N (how long a slow tool takes)
+    // key/value pairs, the same as boardsim's --set KEY=VALUE options: the
+    // words of scenariowords.h, which `boardsim --help` lists.
     bool setScenario(const QString &key, const QString &value);
     std::optional<QString> scenario(const QString &key);
 

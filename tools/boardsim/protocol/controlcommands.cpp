@@ -31,6 +31,8 @@ constexpr ControlCommandSpec entries[] = {
      "the count, once it differs from KNOWN_COUNT or at the time-out", false, true},
     {C::Key, "key", 2, 2, "press|release|tap NAME",
      "a panel key on event1 (F1, 0, ., Left, Enter, Home, Stop, clear...)", false, false},
+    {C::Facts, "facts", 0, 0, "", "the board's keys, lines and flash answer as NAME=VALUE", true,
+     false},
     {C::Exec, "exec", 2, anyArgs, "PID NAME [ARG...]", nullptr, false, false},
     {C::Act, "act", 1, anyArgs, "NAME [ARG...]", nullptr, false, false},
 };
@@ -91,4 +93,11 @@ std::string controlRequest(ControlCommand id, const std::vector<std::string> &ar
     for (const std::string &a : args)
         line += " " + a;
     return line;
+}
+
+bool panelKeyEdges(const std::string &action, bool *press, bool *release)
+{
+    *press = action == "press" || action == "tap";
+    *release = action == "release" || action == "tap";
+    return *press || *release;
 }

@@ -29,6 +29,7 @@ enum class ControlCommand
     ClearTranscript,
     WaitTranscript,
     Key,
+    Facts,
     Exec,
     Act,
 };
@@ -57,5 +58,8 @@ const ControlCommandSpec &controlCommand(ControlCommand id);
 const ControlCommandSpec *findControlCommand(const std::string &name);
 // The usage of every command a user may type (the tools' own exec/act left out).
 std::string controlUsage();
+// The edges a "key" command asks for: "press", "release" or "tap" (a press,
+// then a release). False for any other word.
+bool panelKeyEdges(const std::string &action, bool *press, bool *release);
 // The request line for `id` with its arguments (already encoded words).
 std::string controlRequest(ControlCommand id, const std::vector<std::string> &args = {});

@@ -1,13 +1,11 @@
 #include "sandbox/grabrelay.h"
 
+#include "sandbox/seccompfilter.h"
+
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <linux/audit.h>
-#include <linux/filter.h>
 #include <linux/input.h>
-#include <linux/seccomp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -15,26 +13,7 @@
 #include <thread>
 #include <unistd.h>
 
-#if defined(__x86_64__)
-#define GRAB_AUDIT_ARCH AUDIT_ARCH_X86_64
-#elif defined(__aarch64__)
-#define GRAB_AUDIT_ARCH AUDIT_ARCH_AARCH64
-#endif
-
 namespace {
-
-#ifdef GRAB_AUDIT_ARCH
-sock_filter grabFilter[] = {
-    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, GRAB_AUDIT_ARCH, 0, 4),
-    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_ioctl, 0, 2),
-    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1])), // the request's low half
-    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, EVIOCGRAB, 1, 0),
-    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_USER_NOTIF),
-};
-#endif
 
 // The process of a thread: pidfd_open() takes only a thread group's leader.
 pid_t processOf(pid_t thread)
@@ -57,13 +36,18 @@ pid_t processOf(pid_t thread)
 // The caller's open file itself (not a new open of the same node), or -1
 // when it is gone or not an evdev node of ours. In the answering thread:
 // the stat of the mount is a FUSE request that boardsim's loop serves.
-int borrowFile(const seccomp_notif &call, const std::string &evdevDir)
+int borrowFile(int listener, const seccomp_notif &call, const std::string &evdevDir)
 {
     const int pidfd = int(syscall(SYS_pidfd_open, processOf(pid_t(call.pid)), 0));
     if (pidfd < 0)
         return -1;
-    const int fd = int(syscall(SYS_pidfd_getfd, pidfd, int(call.data.args[0]), 0));
+    int fd = int(syscall(SYS_pidfd_getfd, pidfd, int(call.data.args[0]), 0));
     close(pidfd);
+    // The caller may have died and its pid gone to another process meanwhile.
+    if (fd >= 0 && seccomp_notify_id_valid(listener, call.id) != 0) {
+        close(fd);
+        fd = -1;
+    }
     struct stat st, dir;
     if (fd >= 0 &&
         (fstat(fd, &st) != 0 || stat(evdevDir.c_str(), &dir) != 0 || st.st_dev != dir.st_dev)) {
@@ -73,20 +57,22 @@ int borrowFile(const seccomp_notif &call, const std::string &evdevDir)
     return fd;
 }
 
-void answer(int listener, seccomp_notif call, const std::string &evdevDir)
+// Takes the buffers seccomp_notify_alloc() gave for the call.
+void answer(int listener, seccomp_notif *call, seccomp_notif_resp *resp,
+            const std::string &evdevDir)
 {
-    seccomp_notif_resp resp{};
-    resp.id = call.id;
-    const int fd = borrowFile(call, evdevDir);
+    resp->id = call->id;
+    const int fd = borrowFile(listener, *call, evdevDir);
     if (fd < 0) {
-        resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE; // not ours: the kernel answers
+        resp->flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE; // not ours: the kernel answers
     } else {
-        int grab = call.data.args[2] != 0;
+        int grab = call->data.args[2] != 0;
         if (ioctl(fd, EVIOCGRAB, &grab) < 0)
-            resp.error = -errno;
+            resp->error = -errno;
         close(fd);
     }
-    ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &resp);
+    seccomp_notify_respond(listener, resp);
+    seccomp_notify_free(call, resp);
 }
 
 } // namespace
@@ -111,11 +97,9 @@ void GrabRelay::installInChild()
     if (m_channel[1] < 0)
         return;
     int listener = -1;
-#ifdef GRAB_AUDIT_ARCH
-    sock_fprog program{sizeof(grabFilter) / sizeof(grabFilter[0]), grabFilter};
-    listener = int(
-        syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program));
-#endif
+    if (loadCommandFilter({{SCMP_ACT_NOTIFY, SCMP_SYS(ioctl), intArgEquals(1, EVIOCGRAB)}},
+                          &listener) != 0)
+        listener = -1;
     char byte = 0;
     iovec iov{&byte, 1};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
@@ -163,8 +147,14 @@ void GrabRelay::takeListener(const std::string &evdevDir)
 
 void GrabRelay::onReadable()
 {
-    seccomp_notif call{};
-    if (ioctl(m_listener, SECCOMP_IOCTL_NOTIF_RECV, &call) != 0)
-        return; // the caller was interrupted meanwhile
-    std::thread(answer, m_listener, call, m_evdevDir).detach();
+    // Sized for the running kernel, whose records may outgrow this header's.
+    seccomp_notif *call = nullptr;
+    seccomp_notif_resp *resp = nullptr;
+    if (seccomp_notify_alloc(&call, &resp) != 0)
+        return;
+    if (seccomp_notify_receive(m_listener, call) != 0) {
+        seccomp_notify_free(call, resp); // the caller was interrupted meanwhile
+        return;
+    }
+    std::thread(answer, m_listener, call, resp, m_evdevDir).detach();
 }

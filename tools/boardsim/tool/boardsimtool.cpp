@@ -1,8 +1,10 @@
 // boardsim-tool: plays usbswitch, iocboot or flash (by the name it is run
 // under) on the simulated board, asking boardsim how to behave.
 
+#include "boardtools.h"
 #include "controlconnection.h"
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -56,24 +58,35 @@ bool boardGone(int fd, int ms)
     }
 }
 
+// The identification with its first letter in lower case and its digits in upper case.
+std::string otherCase(std::string text)
+{
+    text[0] = char(std::tolower(text[0]));
+    for (size_t i = text.find("0x") + 2; i < text.size(); ++i)
+        text[i] = char(std::toupper(text[i]));
+    return text;
+}
+
 int printFlash(const std::string &answer)
 {
+    const std::string good = std::string(board::FlashIdentification) + "\n";
     if (answer == "good") {
-        say(1, "Identification: 0xc22015\n");
+        say(1, good);
     } else if (answer == "case") {
-        say(1, "identification: 0xC22015\n");
+        say(1, otherCase(good));
     } else if (answer == "banner") {
-        say(1, "Flash utility 2.1\nIdentification: 0xc22015\n");
+        say(1, "Flash utility 2.1\n" + good);
     } else if (answer == "empty") {
         say(1, "\n");
     } else if (answer == "pieces") {
         // The answer arrives in two reads, as from a slow serial link.
-        say(1, "Identification: 0x");
+        const size_t half = good.find("0x") + 2;
+        say(1, good.substr(0, half));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        say(1, "c22015\n");
+        say(1, good.substr(half));
     } else if (answer == "chatter") {
         // A tool stuck in a loop: the answer over and over, until its reader goes.
-        const std::string line = "Identification: 0xc22015\n";
+        const std::string &line = good;
         while (write(1, line.data(), line.size()) > 0 || errno == EINTR) {
         }
         return 1;
@@ -134,16 +147,16 @@ int main(int argc, char **argv)
         return 1;
     }
     if (reply.compare(0, 2, "ok") != 0) {
-        if (g_name == "flash")
-            say(2, "usage: flash -o rdid\n");
+        if (g_name == board::Flash)
+            say(2, "usage: " + board::commandLine(board::FlashRead) + "\n");
         else
             say(2, "usage: " + g_name + " -i|-f\n");
         return 2;
     }
-    if (g_name == "flash")
+    if (g_name == board::Flash)
         return printFlash(reply.size() > 3 ? reply.substr(3) : std::string());
-    const bool in = args.size() == 1 && args[0] == "-i";
-    if (g_name == "usbswitch")
+    const bool in = args == board::arguments(board::UsbSwitchIn);
+    if (g_name == board::UsbSwitch)
         say(1, in ? "USB switched to the IOC\n" : "USB switched to the front port\n");
     else
         say(1, in ? "IOC started in its boot loader\n" : "IOC started its firmware\n");

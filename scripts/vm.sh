@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# The virtual board: Debian 12 with Debian's kernel and systemd in QEMU, our
+# checkmode package installed as on the board, its hardware played by
+# stand-ins on the guest's real kernel interfaces (vm/).
+#   scripts/vm.sh image          build the disk image, or reuse the one that
+#                                matches the package and the stand-ins
+#   scripts/vm.sh start          boot it in the background (build/vm/run)
+#   scripts/vm.sh wait           wait until the check mode's unit runs
+#   scripts/vm.sh guest COMMAND  run a shell command in the guest
+#   scripts/vm.sh shot FILE.png  photograph the screen
+#   scripts/vm.sh stop           power it off
+#   scripts/vm.sh show           boot it in a window (needs a display)
+# The control socket build/vm/run/control.sock answers the simulator's
+# commands: BOARDSIM_CONTROL=build/vm/run/control.sock boardsim-ctl turn 5
+# Emulation only (TCG); VM_ACCEL=kvm opts into KVM where it really works.
+set -euo pipefail
+export LC_ALL=C
+cd "$(dirname "$0")/.."
+repo=$PWD
+work=$repo/build/vm
+run=$work/run
+host=$repo/vm/vmhost.py
+
+image() {
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "vm: building the image needs root (debootstrap, chroot)" >&2
+        exit 1
+    fi
+    bash scripts/package.sh >&2
+    cmake --build build/package --target vm-agent -j "${JOBS:-$(nproc)}" >&2
+    local deb agent key
+    deb=out/packages/checkmode_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+        build/package/CMakeCache.txt)_amd64.deb
+    agent=build/package/vm/vm-agent
+    # The image is rebuilt when the package, the agent or a stand-in changes:
+    # by the package's contents, as CPack stamps every build with its time.
+    key=$({
+        dpkg-deb -f "$deb"
+        dpkg-deb --fsys-tarfile "$deb" | tar -xO
+        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
+    } | sha256sum | cut -c1-16)
+    if [ ! -f "$work/image-$key/disk.img" ]; then
+        local started=$SECONDS
+        mkdir -p "$work"
+        find "$work" -maxdepth 1 -name 'image-*' -exec rm -rf {} +
+        bash vm/build-image.sh "$deb" "$agent" "$work/image-$key" >&2
+        echo "vm: image built in $((SECONDS - started)) s" >&2
+    fi
+    ln -sfn "image-$key" "$work/image"
+    echo "$work/image"
+}
+
+qemu_args() {
+    local img=$work/image
+    # shellcheck disable=SC2054 # QEMU's own commas
+    local accel=(-accel tcg,thread=multi -cpu max)
+    [ "${VM_ACCEL:-}" = kvm ] && accel=(-accel kvm -cpu host)
+    # No default devices: an emulated keyboard would take event0 before the
+    # encoder, and the PC speaker and power button would add input nodes.
+    # Drivers for what the PC machine has and the board has not are left
+    # out: each module costs seconds of boot under emulation.
+    printf '%s\n' "${accel[@]}" -smp 2 -m 1024 -nodefaults \
+        -device bochs-display,xres=800,yres=480 \
+        -kernel "$img/vmlinuz" -initrd "$img/initrd.img" \
+        -append "root=/dev/vda rw console=ttyS0 i8042.nokbd i8042.noaux modprobe.blacklist=pcspkr,button,floppy,ata_piix,kvm_amd,kvm_intel,joydev" \
+        -drive "file=$img/disk.img,format=raw,if=virtio,snapshot=on" \
+        -serial "file:$run/console.log" \
+        -qmp "unix:$run/qmp.sock,server=on,wait=off" \
+        -device virtio-serial-pci \
+        -chardev "socket,id=agent,path=$run/agent.sock,server=on,wait=off" \
+        -device virtserialport,chardev=agent,name=board.agent \
+        -chardev "socket,id=shell,path=$run/shell.sock,server=on,wait=off" \
+        -device virtserialport,chardev=shell,name=board.shell
+}
+
+start() {
+    local display=$1
+    [ -f "$work/image/disk.img" ] || image >/dev/null
+    stop
+    mkdir -p "$run"
+    local args
+    mapfile -t args < <(qemu_args)
+    qemu-system-x86_64 "${args[@]}" -display "$display" -daemonize -pidfile "$run/qemu.pid"
+    python3 "$host" relay "$run/agent.sock" "$run/control.sock" >"$run/relay.log" 2>&1 &
+    echo $! >"$run/relay.pid"
+    for _ in $(seq 100); do
+        [ -S "$run/control.sock" ] && break
+        sleep 0.1
+    done
+}
+
+# Until the check mode's unit is active, or TIMEOUT seconds.
+wait_ready() {
+    local timeout=${1:-180} t0=$SECONDS
+    while [ $((SECONDS - t0)) -lt "$timeout" ]; do
+        if [ "$(guest 'systemctl is-active checkmode.service' 2>/dev/null)" = active ]; then
+            return 0
+        fi
+        sleep 1
+    done
+    echo "vm: the check mode did not start within $timeout s" >&2
+    return 1
+}
+
+guest() {
+    timeout 60 python3 "$host" shell "$run/shell.sock" "$*"
+}
+
+stop() {
+    local f pid
+    for f in relay qemu; do
+        pid=$(cat "$run/$f.pid" 2>/dev/null) || continue
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        rm -f "$run/$f.pid"
+    done
+}
+
+case ${1:-} in
+image) image ;;
+start) start none ;;
+show)
+    start gtk
+    echo "vm: control socket $run/control.sock; scripts/vm.sh stop powers it off" >&2
+    ;;
+wait) wait_ready "${2:-180}" ;;
+guest)
+    shift
+    guest "$@"
+    ;;
+shot) python3 "$host" shot "$run/qmp.sock" "$2" ;;
+stop) stop ;;
+*)
+    sed -n '2,16s/^# \{0,1\}//p' "$0" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,186 @@
+#!/usr/bin/env bash
+# The check mode on Debian's own kernel and systemd: the virtual board of
+# scripts/vm.sh boots our package, and keys and turns reach it only through
+# the guest's uinput keypad and encoder, driven by boardsim-ctl over the
+# agent's control socket. The screen comes from QEMU's screendump.
+#   tst_vm.sh SOURCE_DIR BOARDSIM_CTL OUTDIR
+set -uo pipefail
+src=$1 ctl=$2 out=$3
+for tool in qemu-system-x86_64 debootstrap convert cmp python3 tesseract; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+if [ "$(id -u)" -ne 0 ] && [ ! -f "$src/build/vm/image/disk.img" ]; then
+    echo "SKIP: building the virtual board's image needs root"
+    exit 77
+fi
+vm() { bash "$src/scripts/vm.sh" "$@"; }
+export BOARDSIM_CONTROL=$src/build/vm/run/control.sock
+rm -rf "$out"
+mkdir -p "$out"
+
+built=$SECONDS
+vm image >"$out/image.log" 2>&1 || { tail -n 20 "$out/image.log"; echo "FAIL: no image"; exit 1; }
+built=$((SECONDS - built))
+trap 'vm stop' EXIT
+booted=$(date +%s%N)
+vm start || { echo "FAIL: QEMU did not start"; exit 1; }
+
+# shellcheck source=SCRIPTDIR/../e2e/checks.sh
+. "$src/tests/e2e/checks.sh"
+g() { vm guest "$@"; }
+ms_since() { echo $((($(date +%s%N) - $1) / 1000000)); }
+shot() { vm shot "$out/$1.png"; }
+pixel_red() { convert "$out/$1.png" -format "%[fx:int(255*p{$2,$3}.r)]" info:; }
+light() { [ "$(pixel_red "$1" "$2" "$3")" -gt 200 ]; }
+# Pages told apart as scripts/board-tour.sh does: the soft-key bar's Home
+# button, the text box or result panel at the middle left, and the first
+# button at the top right.
+bar_shown() { light "$1" 40 420; }
+home_shown() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && ! light "$1" 720 120; }
+lamp_shown() { shot "$1" && bar_shown "$1" && ! light "$1" 300 250; }
+ioc_shown() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && light "$1" 720 120; }
+bar_hidden() { shot "$1" && ! bar_shown "$1"; }
+# until SECONDS COMMAND...: polls COMMAND every 200 ms
+until_true() {
+    local until=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt "$until" ] || return 1
+        sleep 0.2
+    done
+}
+tap() { "$ctl" key tap "$1" >/dev/null; }
+journal() { g "journalctl -b -o cat -u checkmode.service"; }
+counted() { journal | grep -cx 'progBar 1'; }
+counted_at_least() { [ "$(counted)" -ge "$1" ]; }
+# writes LINE: value writes the kernel passed to the GPIO chip for LINE
+writes() { g "cut -d, -f$(($1 + 1)) /sys/module/boardgpio/parameters/writes"; }
+
+until_true 300 home_shown 00-first-frame || { echo "FAIL: no home page within 300 s"; exit 1; }
+first_frame=$(ms_since "$booted")
+cp "$out/00-first-frame.png" "$out/vm-01-home.png"
+check "first frame: the soft-key bar where X has it" \
+    [ "$(bar_difference "$out/vm-01-home.png" "$src/docs/01-home.png")" -le 30 ]
+multi_user=$(g "systemd-analyze time" | sed -n 's/.*reached after \(.*\) in userspace.*/\1/p')
+check "no getty on tty1 beside the check mode" \
+    [ "$(g 'systemctl is-active getty@tty1.service')" != active ]
+input_names() { g 'cat /sys/class/input/event[01]/device/name' | tr '\n' '|'; }
+check "uinput encoder is event0, keypad event1" \
+    [ "$(input_names)" = "vm rotary encoder|vm front-panel keypad|" ]
+
+tap F8
+check "F8 opens the keyboard test" until_true 20 bar_hidden vm-02-keyboard-test
+# Five steps of the encoder: the kernel's own axis, and the LCD's last digit,
+# a 5 by its segments: upper left, middle and lower right lit (dark on the
+# white panel), upper right and lower left not.
+"$ctl" turn 5 >/dev/null
+check "encoder at 5 in the kernel's evdev" [ "$("$ctl" position)" = 5 ]
+segments() {
+    local xy lit=""
+    for xy in "704 225" "725 249" "745 272" "745 225" "704 272"; do
+        # shellcheck disable=SC2086 # x and y
+        if [ "$(pixel_red "$1" $xy)" -lt 100 ]; then lit+=1; else lit+=0; fi
+    done
+    echo "$lit"
+}
+shows_5() { shot "$1" && [ "$(segments "$1")" = 11100 ]; }
+check "the LCD shows 5" until_true 20 shows_5 vm-03-encoder-5
+panel_keys=(F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 0 1 2 3 4 5 6 7 8 9 . Left Right
+    Escape Enter Home Memory Auto System Start Stop)
+typed=0
+for key in "${panel_keys[@]}"; do
+    tap "$key"
+    typed=$((typed + 1))
+    until_true 20 counted_at_least $typed || break
+done
+shot vm-04-keyboard-all
+check "31 keys counted once each (journal)" [ "$(counted)" -eq 31 ]
+check "no key counted twice" [ "$(journal | grep -cx 'progBar 0')" -eq 0 ]
+
+tap clear
+tap 1
+check "clear + 1 returns home" until_true 20 home_shown vm-05-home-again
+exports=$(g "cd /sys/class/gpio && for n in 18 29 49 50 51 54 55 56 60 62 63 65 \
+    111 112 113 114 115 116 117; do [ -d gpio\$n ] || echo \$n; done")
+check "the start-up's exports all in /sys/class/gpio" [ -z "$exports" ]
+tap F9
+check "F9 opens the lamp page" until_true 20 lamp_shown vm-06-lamp
+tap F1
+lamp_on() { g "grep -q 'gpio-132 .* out hi' /sys/kernel/debug/gpio"; }
+check "F1 drives line 132 high in the kernel" until_true 20 lamp_on
+beeps=$(writes 128)
+tap F2
+sleep 2
+check "F2 writes the beep line once" [ "$(writes 128)" -eq $((beeps + 1)) ]
+shot vm-07-lamp-on
+
+tap F10
+check "F10 opens the IOC/FPGA page" until_true 20 ioc_shown vm-08-ioc-fpga
+tap F1
+fpga_read() { journal | grep -qx 'fpga Identification: "Identification: 0xc22015"'; }
+check "F1 reads the FPGA's identification" until_true 30 fpga_read
+# The verdicts as the screen shows them, read back by OCR (which may take
+# the I of IOC for an l, hence only the words after it).
+verdict() { # IMAGE GEOMETRY
+    convert "$out/$1.png" -crop "$2" +repage -colorspace gray -scale 300% "$out/ocr.png" &&
+        tesseract "$out/ocr.png" - --psm 7 2>/dev/null
+}
+tap F2
+ioc_done() { g "grep -q '\"usbswitch\", \"args\": \[\"-f\"\]' /run/board/tools.log"; }
+check "F2 runs the IOC check to its end" until_true 60 ioc_done
+# The labels change once the last tool has returned to the GUI thread.
+ioc_verdict_shown() {
+    shot vm-09-ioc-fpga-verdicts &&
+        grep -qE "Check (Suceccs|FAIL)!" <(verdict vm-09-ioc-fpga-verdicts 300x26+36+289)
+}
+until_true 30 ioc_verdict_shown
+# The program waits five seconds for the automounter: under emulation on a
+# busy host the mount can come later, and the verdict is then FAIL.
+check "the IOC's disk mounted from USB at /run/media/sda1" \
+    g "journalctl -b -o cat | grep -q 'Mounted run-media-sda1.mount'"
+gone() { g "[ ! -e /sys/block/sda ]"; }
+check "the USB disk gone after usbswitch -f" until_true 20 gone
+check "FPGA verdict on the screen" \
+    grep -q "FPGA Check Success!" <(verdict vm-09-ioc-fpga-verdicts 300x26+36+166)
+check "IOC verdict on the screen" \
+    grep -q "Check Suceccs!" <(verdict vm-09-ioc-fpga-verdicts 300x26+36+289)
+
+# systemd: Restart=always brings the home page back after SIGKILL in about
+# RestartSec (1 s) plus one start, measured here by a plain restart; a stop
+# ends the program by SIGTERM, not by the stop time-out's SIGKILL.
+home_after() { # NAME COMMAND: ms from COMMAND on the lamp page to the home page
+    tap F9
+    until_true 20 lamp_shown "$1-before" || return 1
+    local t0
+    t0=$(date +%s%N)
+    g "$2"
+    until_true 60 home_shown "$1" || return 1
+    ms_since "$t0"
+}
+start_ms=$(home_after vm-10-restarted "systemctl restart checkmode.service")
+restarts=$(g "systemctl show -P NRestarts checkmode.service")
+restart_ms=$(home_after vm-11-killed "systemctl kill -s KILL checkmode.service")
+check "restarted after SIGKILL" [ "$(g 'systemctl show -P NRestarts checkmode.service')" -eq $((restarts + 1)) ]
+check "home page after SIGKILL within RestartSec and two starts" \
+    [ "${restart_ms:-999999}" -le $((2000 + 2 * ${start_ms:-0})) ]
+# shellcheck disable=SC2016 # expanded in the guest
+stopped=$(g 'a=$(date +%s%N); systemctl stop checkmode.service; echo $((($(date +%s%N) - a) / 1000000))')
+# Qt's linuxfb restores the console on SIGTERM and exits with status 1: the
+# unit's Result is then "exit-code", but no stop time-out and no kill.
+check "systemctl stop ends it by SIGTERM, not by the time-out" \
+    [ -z "$(g 'journalctl -b -o cat -u checkmode.service | grep -i "timed out"')" ]
+check "it exited (status $(g 'systemctl show -P ExecMainStatus checkmode.service')), not killed" \
+    [ "$(g 'systemctl show -P ExecMainCode checkmode.service')" = 1 ]
+check "no core dump" [ -z "$(g 'journalctl -b -o cat | grep -i "dumped core"')" ]
+
+{
+    echo "The check mode on the virtual board (Debian 12 kernel and systemd under QEMU TCG)"
+    echo "  image ready in: $built s (0 when cached)"
+    echo "  boot to multi-user: $multi_user"
+    echo "  QEMU start to first frame: $first_frame ms"
+    echo "  systemctl restart to home page: $start_ms ms"
+    echo "  SIGKILL to home page again: $restart_ms ms"
+    echo "  systemctl stop: $stopped ms"
+    echo "  keys counted: $(counted) of ${#panel_keys[@]}"
+} | tee "$out/report.txt"
+checks_done "vm: "
