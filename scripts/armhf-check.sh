@@ -272,7 +272,8 @@ check_in_chroot() {
 # simulator, scripts/package.sh (dpkg-dev, lintian) and the suite's own
 # tools (systemd-analyze, the forms' font).
 chroot_packages=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libqt5test5
-    libfuse3-dev fuse3 dpkg-dev lintian systemd fonts-dejavu-core "${packages[@]}")
+    libfuse3-dev fuse3 libseccomp-dev nlohmann-json3-dev dpkg-dev lintian systemd
+    fonts-dejavu-core "${packages[@]}")
 
 install_seconds=0
 added_architecture=no

@@ -18,11 +18,11 @@ packages=(
     clang libclang-rt-14-dev
     # packaging, the board's unit and its screenshots
     dpkg-dev lintian systemd vncsnapshot
-    # the chroots of scripts/chroot-check.sh and scripts/armhf-check.sh
-    debootstrap
     # real evdev clients that judge the simulated input nodes
     evemu-tools evtest
-    # the virtual board: scripts/vm.sh builds a Debian image and boots it
+    # the virtual board: scripts/vm.sh builds a Debian image and boots it;
+    # debootstrap also makes the chroots of scripts/chroot-check.sh and
+    # scripts/armhf-check.sh
     qemu-system-x86 qemu-utils debootstrap e2fsprogs dosfstools mtools
 )
 
