@@ -2,6 +2,7 @@
 // output reaches the page in pieces of whatever size the pipe delivered, and
 // every piece is judged alone. Input: the output; each 0xff byte ends a piece
 // (never part of valid UTF-8, so the split never hides a character).
+#include "boardtools.h"
 #include "flashanswer.h"
 #include "fuzzcheck.h"
 
@@ -12,7 +13,7 @@
 
 namespace {
 
-const QString Expected = QStringLiteral("Identification: 0xc22015");
+const QString Expected = QString::fromLatin1(board::FlashIdentification);
 
 bool isAsciiSpace(char c)
 {

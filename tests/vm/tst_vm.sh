@@ -126,7 +126,7 @@ verdict() { # IMAGE GEOMETRY
         tesseract "$out/ocr.png" - --psm 7 2>/dev/null
 }
 tap F2
-ioc_done() { g "grep -q '\"usbswitch\", \"args\": \[\"-f\"\]' /run/board/tools.log"; }
+ioc_done() { g "awk -F'\t' '\$3 == \"usbswitch\" && \$4 == \"-f\" { f = 1 } END { exit !f }' /run/board/tools.log"; }
 check "F2 runs the IOC check to its end" until_true 60 ioc_done
 # The labels change once the last tool has returned to the GUI thread.
 ioc_verdict_shown() {

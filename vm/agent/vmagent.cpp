@@ -8,6 +8,7 @@
 // "ID LINE". Requests are served one at a time, in order.
 
 #include "board/scenario.h"
+#include "boardfacts.h"
 #include "controlcommands.h"
 #include "controlconnection.h"
 #include "panelkeys.h"
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <linux/input.h>
 #include <linux/uinput.h>
+#include <nlohmann/json.hpp>
 #include <poll.h>
 #include <sstream>
 #include <string>
@@ -39,6 +41,8 @@ namespace {
 const char *const portPath = "/dev/virtio-ports/board.agent";
 const char *const boardDir = "/run/board";
 const char *const scenarioPath = "/run/board/scenario";
+// The board's facts for the guest's tools, which cannot link the library.
+const char *const factsPath = "/run/board/facts";
 const char *const toolLogPath = "/run/board/tools.log";
 const char *const encoderNode = "/dev/input/event0";
 constexpr int gpioLines = 160;
@@ -93,12 +97,28 @@ std::string readFile(const std::string &path)
     return text;
 }
 
+// The board tools' calls as transcript entries, one JSON object a line, as
+// boardsim gives them. The tools log tab-separated fields: milliseconds since
+// boot, pid, tool, arguments.
 std::vector<std::string> toolLog()
 {
     std::vector<std::string> lines;
     std::ifstream in(toolLogPath);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');)
+            fields.push_back(field);
+        if (fields.size() < 3)
+            continue;
+        nlohmann::ordered_json entry;
+        entry["t"] = std::strtoll(fields[0].c_str(), nullptr, 10);
+        entry["pid"] = std::atoi(fields[1].c_str());
+        entry["op"] = "exec";
+        entry["path"] = fields[2];
+        entry["args"] = std::vector<std::string>(fields.begin() + 3, fields.end());
+        lines.push_back(entry.dump());
+    }
     return lines;
 }
 
@@ -131,7 +151,7 @@ public:
         std::snprintf(setup.name, sizeof(setup.name), "%s", name);
         return ioctl(m_fd, UI_DEV_SETUP, &setup) == 0 && ioctl(m_fd, UI_DEV_CREATE) == 0;
     }
-    bool emit(int type, int code, int value)
+    bool post(int type, int code, int value)
     {
         input_event e{};
         e.type = uint16_t(type);
@@ -141,7 +161,7 @@ public:
     }
     bool report(int type, int code, int value)
     {
-        return emit(type, code, value) && emit(EV_SYN, SYN_REPORT, 0);
+        return post(type, code, value) && post(EV_SYN, SYN_REPORT, 0);
     }
 
 private:
@@ -180,6 +200,11 @@ void exportBootLines()
 bool Agent::start()
 {
     mkdir(boardDir, 0755);
+    {
+        std::ofstream facts(factsPath);
+        for (const std::string &line : board::factLines())
+            facts << line << '\n';
+    }
     exportBootLines();
     saveScenario();
     std::vector<int> keys;
@@ -231,31 +256,24 @@ std::string Agent::gpio(int line)
 std::string Agent::state()
 {
     bool ok = false;
-    const int p = encoderPosition(&ok);
-    std::string out = "{\"position\": " + std::to_string(p) + ", \"gpio\": {";
-    bool first = true;
+    nlohmann::ordered_json state;
+    state["position"] = encoderPosition(&ok);
+    auto &lines = state["gpio"] = nlohmann::ordered_json::object();
     for (int i = 0; i < gpioLines; ++i) {
         const std::string g = gpio(i);
         if (g == "unexported")
             continue;
         const size_t blank = g.find(' ');
-        out += std::string(first ? "" : ", ") + "\"" + std::to_string(i) +
-               "\": {\"direction\": \"" + g.substr(0, blank) + "\", \"value\": \"" +
-               g.substr(blank + 1) + "\"}";
-        first = false;
+        auto &line = lines[std::to_string(i)];
+        line["direction"] = g.substr(0, blank);
+        line["value"] = g.substr(blank + 1);
     }
-    out += "}, \"scenario\": {";
-    first = true;
-    for (const auto &kv : m_scenario.values()) {
-        out += std::string(first ? "" : ", ") + "\"" + kv.first + "\": \"" + kv.second + "\"";
-        first = false;
-    }
-    const bool switched = !readFile("/sys/kernel/config/usb_gadget/ioc/UDC").empty();
-    const bool mounted = readFile("/proc/mounts").find(" /run/media/sd") != std::string::npos;
-    out += std::string("}, \"usb\": {\"switched\": ") + (switched ? "true" : "false") +
-           ", \"mounted\": " + (mounted ? "true" : "false") +
-           "}, \"transcriptCount\": " + std::to_string(toolLog().size()) + "}";
-    return out;
+    state["scenario"] = m_scenario.values();
+    auto &usb = state["usb"];
+    usb["switched"] = !readFile("/sys/kernel/config/usb_gadget/ioc/UDC").empty();
+    usb["mounted"] = readFile("/proc/mounts").find(" /run/media/sd") != std::string::npos;
+    state["transcriptCount"] = toolLog().size();
+    return state.dump();
 }
 
 // The board's tools read the scenario from here at every call.
@@ -315,7 +333,7 @@ std::string Agent::handle(const std::string &line)
     case C::Record:
         if (!parseInt(a[0], &n) || !parseInt(a[1], &m) || !parseInt(a[2], &k))
             return usage(C::Record);
-        return m_encoder.emit(n, m, k) ? "ok" : systemError("record");
+        return m_encoder.post(n, m, k) ? "ok" : systemError("record");
     case C::SetPosition:
         return notHere("set-position",
                        "a uinput axis moves only with a record, which every reader sees");
@@ -347,6 +365,13 @@ std::string Agent::handle(const std::string &line)
         return "ok " + m_scenario.describe();
     case C::State:
         return "ok " + state();
+    case C::Facts: {
+        const std::vector<std::string> lines = board::factLines();
+        std::string out = "ok " + std::to_string(lines.size());
+        for (const std::string &line : lines)
+            out += "\n" + line;
+        return out;
+    }
     case C::Transcript: {
         if (!a.empty() && (!parseInt(a[0], &n) || n < 0))
             return error("transcript: bad start index");

@@ -2,6 +2,7 @@
 
 #include "board/scenario.h"
 #include "board/toolbox.h"
+#include "boardfacts.h"
 #include "boardtools.h"
 #include "control/controlserver.h"
 #include "control/statejson.h"
@@ -269,22 +270,7 @@ ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
 // For scripts, which take the board's facts from here rather than spell them again.
 ControlDispatch::Reply ControlDispatch::facts(int, const Args &)
 {
-    std::string names, pcKeys;
-    for (int i = 0; i < board::TestedKeyCount; ++i) {
-        names += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].name;
-        pcKeys += std::string(i ? " " : "") + board::panelKeys()[size_t(i)].pcKey;
-    }
-    const std::vector<std::string> lines = {
-        "panel_keys=" + names,
-        "pc_keys=" + pcKeys,
-        std::string("clear_pc_key=") + board::clearKey().pcKey,
-        "danger_lamp_line=" + std::to_string(board::DangerLampLine),
-        "danger_test_line=" + std::to_string(board::DangerTestLine),
-        "beep_line=" + std::to_string(board::BeepLine),
-        "alarm_sound_line=" + std::to_string(board::AlarmSoundLine),
-        std::string("gpio_dir=") + board::GpioDir,
-        std::string("flash_identification=") + board::FlashIdentification,
-    };
+    const std::vector<std::string> lines = board::factLines();
     std::string out = okWith(std::to_string(lines.size()));
     for (const std::string &line : lines)
         out += "\n" + line;
