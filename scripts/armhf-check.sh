@@ -2,14 +2,13 @@
 # Builds checkmode for the 32-bit ARM board (Debian armhf) and runs the whole
 # test suite under qemu-arm, on a Debian 12 PC, from Debian's packages alone.
 #
-#   scripts/armhf-check.sh        (as root when packages are missing)
+#   scripts/armhf-check.sh            (as root when packages are missing)
+#   scripts/armhf-check.sh --chroot   (as root: straight to the chroot, 5.)
 #
 # 1. Installs the cross tool chain, the armhf Qt libraries and qemu-user next
 #    to the native packages (multiarch), unless they are installed already.
 #    The install is simulated first; a plan that removes or downgrades any
-#    package is refused. When the package index is inconsistent, so that the
-#    install cannot complete, it says "armhf check skipped: <reason>" and
-#    exits 0: that is the mirror's state, not the project's.
+#    package is refused.
 # 2. Builds the simulated board natively in build/default. It stays native:
 #    it mounts FUSE file systems and enters the host's namespaces, which
 #    qemu-user cannot host, and the ARM test binaries run under it as
@@ -20,12 +19,25 @@
 # 4. Builds the board's package, out/packages/checkmode_VERSION_armhf.deb
 #    (scripts/package.sh armhf), and checks that it is one for armhf that
 #    holds an ARM EABI5 program.
+# 5. When the host's package index is inconsistent, so that the armhf
+#    packages cannot be installed next to the native ones (on the mirror this
+#    runs against, the security archive's armhf list fails to download and
+#    leaves libsystemd0:armhf behind the native one), steps 1 to 4 run in a
+#    fresh Debian 12 chroot in build/armhf-chroot instead, whose apt sources
+#    name the main suite alone, so that its armhf and native lists match. The
+#    source is copied in and built there; the package comes out to
+#    out/packages. The chroot stays for the next run, which only updates it.
+#    Its mounts are undone on every way out (scripts/chroot-lib.sh).
+#    Without root neither way works: it says "armhf check skipped: <reason>"
+#    and exits 0.
 #
 # Exit status: 0 when the suite passed (or the check was skipped as above),
 # non-zero for a refused install plan, a build failure or a failing test.
 #
 # Environment: JOBS (build jobs, default 2); CTEST_PARALLEL_LEVEL is passed on
-# to ctest as usual.
+# to ctest as usual; ARMHF_CHROOT_DIR (default build/armhf-chroot);
+# DEBIAN_MIRROR and CHECKMODE_CHROOT_STANDIN as in scripts/chroot-lib.sh.
+# ARMHF_CHECK_IN_CHROOT=1 marks the run inside the chroot.
 
 set -uo pipefail
 
@@ -33,6 +45,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${JOBS:-2}
 native_dir="$root/build/default"
 armhf_dir="$root/build/armhf"
+chroot_dir=${ARMHF_CHROOT_DIR:-$root/build/armhf-chroot}
+in_chroot=${ARMHF_CHECK_IN_CHROOT:-}
 
 # The simulator is not cross-built, so libfuse3-dev:armhf is not needed.
 # file is what tells the ARM binary from a host one at the end.
@@ -51,6 +65,12 @@ fail() {
 
 skip() {
     local line='########################################################################'
+    printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line"
+    exit 0
+}
+
+# The host's packages cannot be installed: the same check in a chroot.
+host_unusable() {
     # An armhf architecture whose index cannot be read makes every later
     # `apt-get update` on this machine fail, native installs included: take
     # it away again if this run added it and nothing of it got installed.
@@ -58,8 +78,11 @@ skip() {
         dpkg --remove-architecture armhf 2>/dev/null; then
         say "removed the armhf architecture again"
     fi
-    printf '%s\n### armhf check skipped: %s\n%s\n' "$line" "$*" "$line"
-    exit 0
+    # Only the main suite is in the chroot's sources: an inconsistent index
+    # there is a fault to see, not the mirror's state to step around.
+    [ -z "$in_chroot" ] || fail "in the chroot: $*"
+    say "$*"
+    check_in_chroot
 }
 
 # Seconds since the epoch, for the times reported at the end.
@@ -105,7 +128,8 @@ install_packages() {
         return
     fi
     say "missing packages: ${missing[*]}"
-    [ "$(id -u)" -eq 0 ] || fail "installing ${missing[*]} needs root"
+    [ "$(id -u)" -eq 0 ] || skip "installing ${missing[*]} needs root, and so does" \
+        "building in a chroot instead (debootstrap, mount, chroot)"
 
     local started
     started=$(now)
@@ -134,7 +158,7 @@ install_packages() {
         local reason
         reason=$(grep -m 1 -E '^ [^ ].* : (Depends|PreDepends|Breaks|Conflicts)' <<<"$plan")
         [ -n "$reason" ] || reason=$(grep -m 1 '^E:' <<<"$plan")
-        skip "package index inconsistent, apt cannot install ${missing[*]}:" \
+        host_unusable "package index inconsistent, apt cannot install ${missing[*]}:" \
             "${reason# }${update_errors:+ (apt-get update: $update_errors)}"
     fi
 
@@ -156,7 +180,7 @@ install_packages() {
         # dpkg failure is not and fails the check.
         if grep -qE 'Failed to fetch|Unable to fetch|Hash Sum mismatch|unexpected size' \
             <<<"$install_log"; then
-            skip "package archives could not be fetched:" \
+            host_unusable "package archives could not be fetched:" \
                 "$(grep -m 1 '^E:' <<<"$install_log")"
         fi
         fail "apt-get install ${missing[*]} ($(grep -m 1 '^E:' <<<"$install_log"))"
@@ -192,11 +216,83 @@ build_native_simulator() {
     [ -n "$boardsim" ] || fail "the native build has no boardsim executable"
 }
 
-# The native tools (cmake, the native Qt for the simulator) first: on a fresh
-# machine nothing else has installed them.
-bash "$root/scripts/deps.sh" || fail "installing the native packages"
+# Step 5: the whole check again inside the chroot, from a copy of this tree.
+check_in_chroot() {
+    # shellcheck source=scripts/chroot-lib.sh
+    source "$root/scripts/chroot-lib.sh"
+    local started total_started
+    total_started=$(now)
+    say "building and testing in a Debian 12 chroot with the main suite only: $chroot_dir"
+    chroot_prepare
+    chroot_mount
+    printf 'deb %s bookworm main\n' "$chroot_mirror" >"$chroot_dir/etc/apt/sources.list"
+    rm -f "$chroot_dir"/etc/apt/sources.list.d/*
+
+    started=$(now)
+    # dpkg --configure -a finishes what an interrupted run left half-installed.
+    local log=/var/log/checkmode-apt.log
+    chroot_step apt sh -c "{ dpkg --configure -a && dpkg --add-architecture armhf &&
+        apt-get update -q && apt-get install -y -q --no-install-recommends ${chroot_packages[*]}
+        } >$log 2>&1 || { tail -n 30 $log; exit 1; }" ||
+        fail "installing the packages in the chroot"
+    local apt_seconds=$(($(now) - started))
+    say "packages in the chroot: $apt_seconds s"
+
+    # Everything but the builds and the packages, which stay in the chroot
+    # for the next run; tar keeps the times, so that make rebuilds only what
+    # changed.
+    local src="$chroot_dir/root/src"
+    mkdir -p "$src"
+    find "$src" -mindepth 1 -maxdepth 1 ! -name build ! -name out -exec rm -rf {} + ||
+        fail "clearing $src"
+    tar -C "$root" --exclude=./build --exclude=./out --exclude=./.git -cf - . |
+        tar -C "$src" -xf - || fail "copying the source to $src"
+
+    started=$(now)
+    rm -f "$src"/out/packages/checkmode_*_armhf.deb
+    chroot_step build ARMHF_CHECK_IN_CHROOT=1 JOBS="$jobs" \
+        ${CTEST_PARALLEL_LEVEL:+CTEST_PARALLEL_LEVEL="$CTEST_PARALLEL_LEVEL"} \
+        bash /root/src/scripts/armhf-check.sh || fail "the armhf check in the chroot"
+    local check_seconds=$(($(now) - started))
+
+    mkdir -p "$root/out/packages"
+    rm -f "$root"/out/packages/checkmode_*_armhf.deb
+    local deb
+    for deb in "$src"/out/packages/checkmode_*_armhf.deb; do
+        [ -f "$deb" ] || fail "the chroot made no checkmode_*_armhf.deb"
+        cp "$deb" "$root/out/packages/"
+        say "package: $root/out/packages/${deb##*/}"
+    done
+    say "chroot times: debootstrap $chroot_debootstrap_seconds s, packages $apt_seconds s," \
+        "build, suite and package $check_seconds s; in all $(($(now) - total_started)) s"
+    exit 0
+}
+
+# What the chroot needs beyond the armhf packages: the native build of the
+# simulator, scripts/package.sh (dpkg-dev, lintian) and the suite's own
+# tools (systemd-analyze, the forms' font).
+chroot_packages=(build-essential cmake pkg-config qtbase5-dev qtbase5-dev-tools libqt5test5
+    libfuse3-dev fuse3 libseccomp-dev nlohmann-json3-dev dpkg-dev lintian systemd
+    fonts-dejavu-core "${packages[@]}")
+
 install_seconds=0
 added_architecture=no
+case ${1:-} in
+--chroot)
+    [ "$(id -u)" -eq 0 ] || skip "the chroot needs root (debootstrap, mount, chroot)"
+    check_in_chroot
+    ;;
+"") ;;
+*)
+    echo "usage: scripts/armhf-check.sh [--chroot]" >&2
+    exit 2
+    ;;
+esac
+# The native tools (cmake, the native Qt for the simulator) first: on a fresh
+# machine nothing else has installed them. In the chroot they are there.
+if [ -z "$in_chroot" ]; then
+    bash "$root/scripts/deps.sh" || fail "installing the native packages"
+fi
 install_packages
 
 cd "$root" || fail "cd $root"

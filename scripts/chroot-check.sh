@@ -8,13 +8,13 @@
 # The chroot is made with `debootstrap --variant=minbase bookworm` unless it
 # is there already. Its directory is bind-mounted onto itself, because boardsim
 # needs / to be a mount point, and /proc, /sys and /dev are mounted into it;
-# all of these are unmounted again at the end. The test tools (vncsnapshot,
+# all of these are unmounted again at the end, also after a failure or a
+# signal (scripts/chroot-lib.sh). The test tools (vncsnapshot,
 # ImageMagick) are installed before the packages, so that they are not
 # counted as the packages' dependencies nor as their leftovers.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 chroot_dir=${1:-/srv/chroot-checkmode}
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 say() { printf '== chroot: %s\n' "$*"; }
 fail() {
@@ -22,8 +22,10 @@ fail() {
     exit 1
 }
 now() { date +%s; }
-run() { chroot "$chroot_dir" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-    DEBIAN_FRONTEND=noninteractive "$@"; }
+# shellcheck source=scripts/chroot-lib.sh
+source "$root/scripts/chroot-lib.sh"
+mirror=$chroot_mirror
+run() { chroot_run "$@"; }
 
 [ "$(id -u)" -eq 0 ] || fail "needs root (debootstrap, mount, chroot)"
 version=$(sed -n 's/^project(checkmode VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
@@ -33,35 +35,8 @@ debs=("$root/out/packages/checkmode_${version}_$arch.deb"
 for deb in "${debs[@]}"; do
     [ -f "$deb" ] || fail "no $deb: run scripts/package.sh first"
 done
-command -v debootstrap >/dev/null || apt-get install -y -q debootstrap >/dev/null
-
-if [ ! -x "$chroot_dir/usr/bin/apt-get" ]; then
-    started=$(now)
-    debootstrap --variant=minbase bookworm "$chroot_dir" "$mirror" >/dev/null ||
-        fail "debootstrap into $chroot_dir"
-    say "debootstrap --variant=minbase bookworm $chroot_dir: $(($(now) - started)) s"
-fi
-
-mounted=()
-# shellcheck disable=SC2317 # called by the EXIT trap
-cleanup() {
-    local i
-    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-        umount -R "${mounted[$i]}"
-    done
-}
-trap cleanup EXIT
-mount_in() { # mount ARGS... TARGET
-    mount "$@"
-    mounted+=("${*: -1}")
-}
-mount_in --bind "$chroot_dir" "$chroot_dir"
-mount_in -t proc proc "$chroot_dir/proc"
-mount_in --rbind /sys "$chroot_dir/sys"
-mount --make-rslave "$chroot_dir/sys"
-mount_in --rbind /dev "$chroot_dir/dev"
-mount --make-rslave "$chroot_dir/dev"
-cp /etc/resolv.conf "$chroot_dir/etc/resolv.conf"
+chroot_prepare
+chroot_mount
 
 started=$(now)
 run apt-get update -q >/dev/null

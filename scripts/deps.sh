@@ -20,7 +20,9 @@ packages=(
     dpkg-dev lintian systemd vncsnapshot
     # real evdev clients that judge the simulated input nodes
     evemu-tools evtest
-    # the virtual board: scripts/vm.sh builds a Debian image and boots it
+    # the virtual board: scripts/vm.sh builds a Debian image and boots it;
+    # debootstrap also makes the chroots of scripts/chroot-check.sh and
+    # scripts/armhf-check.sh
     qemu-system-x86 qemu-utils debootstrap e2fsprogs dosfstools mtools
 )
 
