@@ -79,36 +79,36 @@ tap() { "$ctl" key tap "$1" >/dev/null; }
 counted() { grep -c '^progBar 1$' "$log" || true; }
 counted_at_least() { [ "$(counted)" -ge "$1" ]; }
 
-until_true 10 shot_shows_bar 01-home || fail "no home page on the framebuffer after 10 s"
+until_true 60 shot_shows_bar 01-home || fail "no home page on the framebuffer after 60 s"
 
 tap F8
-until_true 5 shot_hides_bar 02-keyboard-test || fail "F8 did not open the keyboard test"
+until_true 30 shot_hides_bar 02-keyboard-test || fail "F8 did not open the keyboard test"
 # A keypad's evdev buffer holds 64 events, 16 taps: each key is let in once the
 # one before it counted, as fingers would, so that a slow build loses none.
 typed=0
 for key in "${panel_keys[@]}"; do
     tap "$key"
     typed=$((typed + 1))
-    until_true 5 counted_at_least $typed || break
+    until_true 30 counted_at_least $typed || break
 done
 shot 03-keyboard-all
 keys_counted=$(counted)
 
 tap clear
 tap 1
-until_true 5 shot_shows_bar 04-home-again || fail "clear + 1 did not return home"
+until_true 30 shot_shows_bar 04-home-again || fail "clear + 1 did not return home"
 
 tap F9
-until_true 5 shot_shows_lamp_page 05-lamp-buzzer || fail "F9 did not open the lamp and buzzer page"
+until_true 30 shot_shows_lamp_page 05-lamp-buzzer || fail "F9 did not open the lamp and buzzer page"
 tap F1
 lamp_on() { [ "$("$ctl" gpio "$lamp_line")" = "out 1" ]; }
-until_true 5 lamp_on || fail "F1 on the lamp page did not drive line $lamp_line high"
+until_true 30 lamp_on || fail "F1 on the lamp page did not drive line $lamp_line high"
 
 tap F10
-until_true 5 shot_shows_ioc_page 06-ioc-fpga || fail "F10 did not open the IOC and FPGA page"
+until_true 30 shot_shows_ioc_page 06-ioc-fpga || fail "F10 did not open the IOC and FPGA page"
 tap F1
 fpga_read() { grep -qxF "fpga Identification: \"${fact[flash_identification]}\"" "$log"; }
-until_true 10 fpga_read || fail "F10 then F1 did not read the FPGA's identification"
+until_true 60 fpga_read || fail "F10 then F1 did not read the FPGA's identification"
 sleep 0.3
 shot 07-fpga-verdict
 

@@ -31,13 +31,13 @@ trap 'kill $app 2>/dev/null || true; wait $app 2>/dev/null || true' EXIT
 # The window is up once X knows it; without a window manager it also needs
 # the input focus explicitly.
 window=
-for _ in $(seq 100); do
+for _ in $(seq 600); do
     window=$(xdotool search --onlyvisible --name '^groundwork$' 2>/dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     kill -0 $app 2>/dev/null || { echo "tour: the check mode ended early" >&2; exit 1; }
     sleep 0.1
 done
-[ -n "$window" ] || { echo "tour: no check-mode window after 10 s" >&2; exit 1; }
+[ -n "$window" ] || { echo "tour: no check-mode window after 60 s" >&2; exit 1; }
 xdotool windowfocus --sync "$window"
 sleep 0.5
 
