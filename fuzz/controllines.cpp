@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -59,6 +60,12 @@ void checkReply(const std::vector<std::string> &words, const std::string &reply)
 {
     FUZZ_CHECK(reply == "ok" || startsWith(reply, "ok ") || startsWith(reply, "error "));
     const bool transcript = !words.empty() && words[0] == "transcript" && startsWith(reply, "ok ");
+    if (!words.empty() && words[0] == "facts" && startsWith(reply, "ok ")) {
+        // "ok N" and exactly N lines, each NAME=VALUE.
+        const size_t lines = size_t(std::count(reply.begin(), reply.end(), '\n'));
+        FUZZ_CHECK(std::to_string(lines) == reply.substr(3, reply.find('\n') - 3));
+        return;
+    }
     if (!transcript) {
         // One line, whatever the request quoted: the client reads up to the line end.
         FUZZ_CHECK(reply.find('\n') == std::string::npos);
