@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the virtual board's disk image from Debian's packages:
-#   vm/build-image.sh DEB AGENT OUT
+#   vm/build-image.sh DEB AGENT OUT [KERNEL_ROWS]
 # DEB is the checkmode package, AGENT the static guest agent, OUT the folder
-# that receives disk.img, vmlinuz and initrd.img. Debootstrap's root is kept
+# that receives disk.img, vmlinuz and initrd.img; KERNEL_ROWS the static
+# kernel-rows program of the tests (tests/boardsim/kernelrows). Debootstrap's root is kept
 # in build/vm/base and copied for each image, so a new package costs a
 # minute, not three. No loop device and no mount outlive the build: the
 # chroot's /proc, /sys and /dev are bound only while it runs.
@@ -50,6 +51,9 @@ mkdir -p "$root/tmp/vm" "$root/usr/local/lib/board" "$root/var/lib/board"
 cp "$deb" "$root/tmp/vm/"
 cp -r "$here/boardgpio" "$root/tmp/vm/"
 install -m 0755 "$agent" "$root/usr/local/lib/board/vm-agent"
+if [ -n "${4:-}" ]; then
+    install -m 0755 "$4" "$root/usr/local/lib/board/kernel-rows"
+fi
 install -m 0755 "$here/guest/board-tool" "$here/guest/board-shell" "$root/usr/local/lib/board/"
 for tool in usbswitch iocboot flash; do
     ln -sf ../lib/board/board-tool "$root/usr/local/bin/$tool"

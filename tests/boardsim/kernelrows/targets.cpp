@@ -1,0 +1,205 @@
+#include "target.h"
+
+#include "controlconnection.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/input.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+class BoardsimTarget : public Target
+{
+public:
+    bool start(std::string *error)
+    {
+        const std::string path = ControlConnection::defaultPath();
+        std::string state;
+        if (path.empty() || !m_control.connectTo(path) || !ask("state", &state)) {
+            *error = "no boardsim control socket: " + (path.empty() ? "BOARDSIM_CONTROL unset"
+                                                                    : m_control.lastError());
+            return false;
+        }
+        // The state is one JSON object; only this number is wanted from it.
+        const char key[] = "\"evdevRecordSize\":";
+        const size_t at = state.find(key);
+        m_recordSize = at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
+        if (m_recordSize != 24 && m_recordSize != 16) {
+            *error = "boardsim's state names no evdev record size";
+            return false;
+        }
+        return true;
+    }
+
+    std::string describe() const override
+    {
+        return "boardsim's FUSE node " + node() + " and GPIO files, driven by its control socket";
+    }
+    std::string node() const override { return "/dev/input/event0"; }
+    std::string deviceName() const override { return "boardsim rotary encoder"; }
+    int recordSize() const override { return m_recordSize; }
+    bool throughFuse() const override { return true; }
+
+    bool turn(int steps) override { return ask("turn " + std::to_string(steps)); }
+    bool turnTo(int position) override { return ask("turn-to " + std::to_string(position)); }
+    bool setPosition(int position) override
+    {
+        return ask("set-position " + std::to_string(position));
+    }
+    bool setGone(bool gone) override { return ask(gone ? "gone on" : "gone off"); }
+
+private:
+    bool ask(const std::string &request, std::string *payload = nullptr)
+    {
+        std::string reply;
+        if (!m_control.request(request, &reply))
+            return fail(request + ": " + reply);
+        if (reply.compare(0, 2, "ok") != 0)
+            return fail(request + ": " + reply);
+        if (payload)
+            *payload = reply.size() > 3 ? reply.substr(3) : std::string();
+        return true;
+    }
+
+    ControlConnection m_control;
+    int m_recordSize = 0;
+};
+
+// The encoder's capabilities as the board's driver and the virtual board's agent declare
+// them, on a device of this program's own: the check mode's event0 never sees a row.
+class UinputTarget : public Target
+{
+public:
+    ~UinputTarget() override { destroy(); }
+
+    bool create()
+    {
+        m_fd = ::open("/dev/uinput", O_WRONLY | O_CLOEXEC);
+        if (m_fd < 0)
+            return fail(std::string("/dev/uinput: ") + std::strerror(errno));
+        uinput_abs_setup abs{};
+        abs.code = ABS_X;
+        abs.absinfo.minimum = INT_MIN;
+        abs.absinfo.maximum = INT_MAX;
+        uinput_setup setup{};
+        setup.id = {BUS_VIRTUAL, 0x0001, 0x0001, 0x0100};
+        std::snprintf(setup.name, sizeof(setup.name), "%s", name);
+        char sysname[64] = {};
+        if (::ioctl(m_fd, UI_SET_EVBIT, EV_ABS) != 0 || ::ioctl(m_fd, UI_SET_ABSBIT, ABS_X) != 0 ||
+            ::ioctl(m_fd, UI_ABS_SETUP, &abs) != 0 || ::ioctl(m_fd, UI_DEV_SETUP, &setup) != 0 ||
+            ::ioctl(m_fd, UI_DEV_CREATE) != 0 ||
+            ::ioctl(m_fd, UI_GET_SYSNAME(sizeof(sysname) - 1), sysname) < 0)
+            return fail(std::string("uinput: ") + std::strerror(errno));
+        m_position = 0;
+        // The input device's eventN child names the node; devtmpfs makes it soon after.
+        const std::string dir = std::string("/sys/class/input/") + sysname;
+        for (int i = 0; i < 500; ++i) {
+            if (DIR *d = ::opendir(dir.c_str())) {
+                while (const dirent *e = ::readdir(d)) {
+                    if (std::strncmp(e->d_name, "event", 5) == 0)
+                        m_node = std::string("/dev/input/") + e->d_name;
+                }
+                ::closedir(d);
+            }
+            if (!m_node.empty() && ::access(m_node.c_str(), F_OK) == 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return fail("no evdev node for " + dir);
+    }
+
+    std::string describe() const override
+    {
+        return "the kernel's evdev on a uinput device of its own (" + node() +
+               ") and sysfs GPIO";
+    }
+    std::string node() const override { return m_node; }
+    std::string deviceName() const override { return name; }
+    int recordSize() const override { return int(sizeof(input_event)); }
+    bool throughFuse() const override { return false; }
+
+    bool turn(int steps) override
+    {
+        for (int i = 0; i < (steps < 0 ? -steps : steps); ++i) {
+            if (!report(m_position + (steps < 0 ? -1 : 1)))
+                return false;
+        }
+        return true;
+    }
+    bool turnTo(int position) override { return report(position); }
+    bool setPosition(int position) override { return report(position); }
+    bool setGone(bool gone) override
+    {
+        if (gone == (m_fd < 0))
+            return true;
+        if (!gone)
+            return create();
+        destroy();
+        return true;
+    }
+
+private:
+    static constexpr const char *name = "kernel-rows rotary encoder";
+
+    void destroy()
+    {
+        if (m_fd < 0)
+            return;
+        ::ioctl(m_fd, UI_DEV_DESTROY);
+        ::close(m_fd);
+        m_fd = -1;
+        // Its node goes with it: devtmpfs removes it before UI_DEV_DESTROY returns.
+    }
+
+    bool post(int type, int code, int value)
+    {
+        input_event e{};
+        e.type = uint16_t(type);
+        e.code = uint16_t(code);
+        e.value = value;
+        if (::write(m_fd, &e, sizeof(e)) != ssize_t(sizeof(e)))
+            return fail(std::string("uinput write: ") + std::strerror(errno));
+        return true;
+    }
+
+    bool report(int position)
+    {
+        if (!post(EV_ABS, ABS_X, position) || !post(EV_SYN, SYN_REPORT, 0))
+            return false;
+        m_position = position;
+        return true;
+    }
+
+    int m_fd = -1;
+    int m_position = 0;
+    std::string m_node;
+};
+
+} // namespace
+
+std::unique_ptr<Target> boardsimTarget(std::string *error)
+{
+    auto target = std::make_unique<BoardsimTarget>();
+    if (!target->start(error))
+        return nullptr;
+    return target;
+}
+
+std::unique_ptr<Target> uinputTarget(std::string *error)
+{
+    auto target = std::make_unique<UinputTarget>();
+    if (!target->create()) {
+        *error = target->lastError();
+        return nullptr;
+    }
+    return target;
+}
