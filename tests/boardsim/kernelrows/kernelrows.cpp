@@ -94,14 +94,16 @@ public:
             std::fprintf(stderr, "kernel-rows: a blocked call outlived its row\n");
             std::_Exit(1);
         }
-        for (int fd : m_fds)
-            ::close(fd);
+        for (int fd : m_fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
         m_fds.clear();
         if (!m_target.setGone(false) || !m_target.setPosition(0))
             trouble = m_target.lastError();
         for (int line = firstRowLine; line < firstRowLine + rowLineCount; ++line) {
             const std::string n = std::to_string(line);
-            if (::access((gpioDir + "gpio" + n).c_str(), F_OK) == 0 &&
+            if (::access((gpioDir + "gpio").append(n).c_str(), F_OK) == 0 &&
                 put("unexport", n) != std::to_string(n.size()))
                 trouble = "cannot unexport line " + n;
         }
@@ -209,6 +211,16 @@ private:
             request = EVIOCGNAME(bufSize);
         else if (name == "BIT")
             request = EVIOCGBIT(arg, bufSize);
+        else if (name == "ABS")
+            request = EVIOCGABS(arg);
+        else if (name == "ID")
+            request = EVIOCGID;
+        else if (name == "PHYS")
+            request = EVIOCGPHYS(bufSize);
+        else if (name == "CLOCK")
+            std::memcpy(buf, &arg, sizeof(arg)); // EVIOCSCLOCKID reads the clock's id
+        if (name == "CLOCK")
+            request = EVIOCSCLOCKID;
         // EVIOCGRAB takes its flag as the argument itself, not a pointer to it.
         const long res = name == "GRAB" ? ::ioctl(fd, EVIOCGRAB, arg) : ::ioctl(fd, request, buf);
         if (res < 0)
@@ -220,6 +232,20 @@ private:
             char hex[16];
             std::snprintf(hex, sizeof(hex), "0x%x", unsigned(version));
             answer = hex;
+        } else if (name == "ABS") {
+            input_absinfo abs{};
+            std::memcpy(&abs, buf, sizeof(abs));
+            answer = join({std::to_string(abs.value), std::to_string(abs.minimum),
+                           std::to_string(abs.maximum), std::to_string(abs.fuzz),
+                           std::to_string(abs.flat), std::to_string(abs.resolution)},
+                          ',');
+        } else if (name == "ID") {
+            input_id id{};
+            std::memcpy(&id, buf, sizeof(id));
+            char text[32];
+            std::snprintf(text, sizeof(text), "%x:%x:%x:%x", id.bustype, id.vendor, id.product,
+                          id.version);
+            answer = text;
         } else if (name == "NAME") {
             answer = std::string(buf, strnlen(buf, size_t(res)));
             if (answer == m_target.deviceName().substr(0, answer.size()))
@@ -248,8 +274,8 @@ private:
             pollfd p{fd, POLLIN, 0};
             return ::poll(&p, 1, 5000) < 0 ? errnoName(errno) : pollBits(p.revents);
         });
-        const bool blocked = m_background.wait_for(std::chrono::milliseconds(200)) ==
-                             std::future_status::timeout;
+        const bool blocked =
+            m_background.wait_for(std::chrono::milliseconds(200)) == std::future_status::timeout;
         return blocked ? std::string() : "early:" + m_background.get();
     }
 
@@ -322,10 +348,11 @@ private:
             op.resize(hash);
         }
         const std::string arg = w.size() > 1 ? w[1] : "";
-        const std::string rest = text.find(' ') == std::string::npos
-                                     ? std::string()
-                                     : text.substr(text.find(' ') + 1);
-        auto ctl = [this](bool ok) { return ok ? std::string() : "CTLFAIL:" + m_target.lastError(); };
+        const std::string rest =
+            text.find(' ') == std::string::npos ? std::string() : text.substr(text.find(' ') + 1);
+        auto ctl = [this](bool ok) {
+            return ok ? std::string() : "CTLFAIL:" + m_target.lastError();
+        };
         if (op == "open") {
             const bool nb = arg == "nb";
             const std::string name = w.size() > (nb ? 2u : 1u) ? w.back() : "";
@@ -335,6 +362,16 @@ private:
                 return errnoName(errno);
             m_fds.push_back(newFd);
             return std::string();
+        }
+        if (op == "nb") {
+            const int flags = ::fcntl(fd, F_GETFL);
+            const int set = arg == "on" ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+            return flags < 0 || ::fcntl(fd, F_SETFL, set) < 0 ? errnoName(errno) : std::string();
+        }
+        if (op == "close") {
+            // The descriptor keeps its number in the row: read#1 stays the second one opened.
+            std::replace(m_fds.begin(), m_fds.end(), fd, -1);
+            return ::close(fd) < 0 ? errnoName(errno) : std::string();
         }
         if (op == "read" || op == "events")
             return readRecords(fd, size(arg), op == "events");
@@ -370,7 +407,8 @@ private:
         if (op == "cat")
             return cat(arg);
         if (op == "create") {
-            const int created = ::open((gpioDir + arg).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+            const int created =
+                ::open((gpioDir + arg).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
             return created < 0 ? errnoName(errno) : "created";
         }
         if (op == "ls")
@@ -440,8 +478,7 @@ int main(int argc, char **argv)
                    "; boardsim: " + row.throughFuse + ")";
         }
         if (qemuUser && std::strstr(row.script, "ioctl")) {
-            std::printf("ok %d %s # SKIP qemu-user answers evdev ioctls itself\n", i + 1,
-                        row.name);
+            std::printf("ok %d %s # SKIP qemu-user answers evdev ioctls itself\n", i + 1, row.name);
             continue;
         }
         const std::string expected =

@@ -54,6 +54,8 @@ const Row rows[] = {
     {"evdev_poll: readable with a whole packet, writable while the device lives",
      "open nb; poll; turn 1; poll", "OUT IN|OUT"},
     {"evdev_read: a blocking read waits for a packet", "open; bg read R; turn 1; join", "1R"},
+    {"evdev_read: O_NONBLOCK as the file has it now, set or cleared by fcntl",
+     "open; nb on; read 4096; nb off; bg read R; turn 1; join", "EAGAIN 1R"},
     {"evdev_read: a signal ends the wait with EINTR, nothing taken",
      "open; bg read R; signal; join; turn 1; read 2R", "EINTR 2R"},
     {"evdev_poll: a waiting poll is woken by the packet", "open; bg poll; turn 1; join", "IN"},
@@ -65,6 +67,13 @@ const Row rows[] = {
     // evdev_do_ioctl through the node: the request's size and the task's layout with it.
     {"evdev_do_ioctl: the answers, cut to the caller's buffer",
      "open nb; ioctl VERSION; ioctl NAME 8; ioctl BIT 0", "0x10001 8:name 1L:0,3"},
+    {"evdev_do_ioctl: the device's id and axis, no physical path",
+     "to -7; open nb; ioctl ID; ioctl ABS 0; ioctl ABS 1; ioctl PHYS",
+     "19:1:1:100 -7,-2147483648,2147483647,0,0,0 0,0,0,0,0,0 ENOENT"},
+    {"evdev_set_clk_type: the monotonic clock, not an unknown one",
+     "open nb; ioctl CLOCK 1; ioctl CLOCK 5; turn 1; read 4096", "0 EINVAL 2R"},
+    {"__pass_event: a full buffer keeps SYN_DROPPED and the newest event",
+     "open nb; turn 65; events 4096", "DROP,SYN,X=65,SYN"},
     {"evdev_do_ioctl: no autorepeat is ENOSYS, an unknown request EINVAL",
      "open nb; ioctl REP; ioctl 0xee", "ENOSYS EINVAL", "ENOTTY EINVAL",
      "FUSE turns a server's ENOSYS into ENOTTY (fuse_send_ioctl)"},
@@ -72,20 +81,38 @@ const Row rows[] = {
      "open nb; open nb; ioctl#0 GRAB 1; ioctl#1 GRAB 1; turn 1; read#1 2R; read#0 2R; "
      "ioctl#1 GRAB 0; ioctl#0 GRAB 0; turn 1; read#1 2R",
      "0 EBUSY EAGAIN 2R EINVAL 0 2R"},
-    {"evdev_ioctl_handler: a removed device is ENODEV", "open nb; gone on; ioctl VERSION",
-     "ENODEV"},
+    {"evdev_release: closing the grabbing file lets go",
+     "open nb; open nb; ioctl#0 GRAB 1; close#0; ioctl#1 GRAB 1; ioctl#1 GRAB 0", "0 0 0"},
+    {"evdev_ioctl_handler, evdev_write: a removed device is ENODEV",
+     "open nb; gone on; ioctl VERSION; write 3 0 1", "ENODEV ENODEV"},
     // drivers/gpio/gpiolib-sysfs.c.
     {"gpio_class_attrs: export and unexport are write-only, nothing else is there",
-     "cat export; cat unexport; create gpio300; ls", "EACCES EACCES EACCES export,unexport"},
+     "cat export; cat unexport; create gpio300; ls",
+     "EACCES EACCES EACCES export,gpiochip0,unexport"},
+    {"gpiochip_sysfs_register: the chip's base, read-only",
+     "cat gpiochip0/base; put gpiochip0/base 5; ls gpiochip0", "0\\n EACCES base,label,ngpio"},
     {"export_store: a line exports once, its files at once, an input reading 0",
      "put export 150; ls gpio150; cat gpio150/direction; cat gpio150/value; put export 150",
-     "3 direction,value in\\n 0\\n EBUSY"},
+     "3 active_low,direction,value in\\n 0\\n EBUSY"},
     {"unexport_store: only an exported line, and its directory goes",
      "put export 151; put unexport 151; put unexport 151; ls gpio151; ls",
-     "3 3 EINVAL ENOENT export,unexport"},
+     "3 3 EINVAL ENOENT export,gpiochip0,unexport"},
     {"value_store: through the line's files",
      "put export 152; put gpio152/direction out; put gpio152/value 1; cat gpio152/value",
      "3 3 1 1\\n"},
+    {"value_store, direction_store: an input refuses a value, a direction only its words",
+     "put export 155; put gpio155/value 1; put gpio155/direction OUT; cat gpio155/direction",
+     "3 EPERM EINVAL in\\n"},
+    {"active_low_store: value reads and writes inverted, direction sets the level itself",
+     "put export 153; cat gpio153/active_low; put gpio153/direction out; "
+     "put gpio153/active_low 1; cat gpio153/value; put gpio153/value 1; "
+     "put gpio153/active_low 0; cat gpio153/value; put gpio153/active_low 1; "
+     "put gpio153/direction high; cat gpio153/value",
+     "3 0\\n 3 1 1\\n 1 1 0\\n 1 4 0\\n"},
+    {"active_low_store: any number kstrtol takes; a line exports active high again",
+     "put export 154; put gpio154/active_low 0x2; cat gpio154/active_low; "
+     "put gpio154/active_low on; put unexport 154; put export 154; cat gpio154/active_low",
+     "3 3 1\\n EINVAL 3 3 0\\n"},
 };
 
 } // namespace

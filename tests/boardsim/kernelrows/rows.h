@@ -11,10 +11,13 @@
 //                          only an errno
 //   read SIZE | events SIZE  read SIZE bytes: the count, or the records as X=v (ABS_X), SYN,
 //                          DROP (SYN_DROPPED) or type:code=value
-//   write T C V [SIZE]     one record;  poll  revents at once
-//   ioctl NAME [ARG]       result:answer for VERSION, NAME [SIZE] (the device's own name
-//                          prints as "name"), BIT TYPE (its size in longs, "L"), REP,
-//                          GRAB 1|0, or a bare request number
+//   write T C V [SIZE]     one record;  poll  revents at once;  close
+//   nb on|off              O_NONBLOCK by fcntl(F_SETFL)
+//   ioctl NAME [ARG]       result:answer for VERSION, ID (bus:vendor:product:version),
+//                          NAME [SIZE] (the device's own name prints as "name"), PHYS,
+//                          BIT TYPE (its size in longs, "L"), ABS AXIS (value, minimum,
+//                          maximum, fuzz, flat, resolution), REP, GRAB 1|0, CLOCK ID
+//                          (EVIOCSCLOCKID), or a bare request number
 //   bg read SIZE | bg poll  start it in a thread (blocking, 5 s at most); prints "early" if
 //                          it did not block for 200 ms;  join  its result;  signal  SIGUSR1
 //   turn N, to P, pos P, gone on|off   the target moves or unplugs the device

@@ -12,6 +12,7 @@
 #include <linux/input.h>
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -25,14 +26,15 @@ public:
         const std::string path = ControlConnection::defaultPath();
         std::string state;
         if (path.empty() || !m_control.connectTo(path) || !ask("state", &state)) {
-            *error = "no boardsim control socket: " + (path.empty() ? "BOARDSIM_CONTROL unset"
-                                                                    : m_control.lastError());
+            *error = "no boardsim control socket: " +
+                     (path.empty() ? "BOARDSIM_CONTROL unset" : m_control.lastError());
             return false;
         }
         // The state is one JSON object; only this number is wanted from it.
         const char key[] = "\"evdevRecordSize\":";
         const size_t at = state.find(key);
-        m_recordSize = at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
+        m_recordSize =
+            at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
         if (m_recordSize != 24 && m_recordSize != 16) {
             *error = "boardsim's state names no evdev record size";
             return false;
@@ -85,20 +87,20 @@ public:
     {
         m_fd = ::open("/dev/uinput", O_WRONLY | O_CLOEXEC);
         if (m_fd < 0)
-            return fail(std::string("/dev/uinput: ") + std::strerror(errno));
+            return fail(std::string("/dev/uinput: ") + std::generic_category().message(errno));
         uinput_abs_setup abs{};
         abs.code = ABS_X;
         abs.absinfo.minimum = INT_MIN;
         abs.absinfo.maximum = INT_MAX;
         uinput_setup setup{};
-        setup.id = {BUS_VIRTUAL, 0x0001, 0x0001, 0x0100};
+        setup.id = {BUS_HOST, 0x0001, 0x0001, 0x0100};
         std::snprintf(setup.name, sizeof(setup.name), "%s", name);
         char sysname[64] = {};
         if (::ioctl(m_fd, UI_SET_EVBIT, EV_ABS) != 0 || ::ioctl(m_fd, UI_SET_ABSBIT, ABS_X) != 0 ||
             ::ioctl(m_fd, UI_ABS_SETUP, &abs) != 0 || ::ioctl(m_fd, UI_DEV_SETUP, &setup) != 0 ||
             ::ioctl(m_fd, UI_DEV_CREATE) != 0 ||
             ::ioctl(m_fd, UI_GET_SYSNAME(sizeof(sysname) - 1), sysname) < 0)
-            return fail(std::string("uinput: ") + std::strerror(errno));
+            return fail(std::string("uinput: ") + std::generic_category().message(errno));
         m_position = 0;
         // The input device's eventN child names the node; devtmpfs makes it soon after.
         const std::string dir = std::string("/sys/class/input/") + sysname;
@@ -119,8 +121,7 @@ public:
 
     std::string describe() const override
     {
-        return "the kernel's evdev on a uinput device of its own (" + node() +
-               ") and sysfs GPIO";
+        return "the kernel's evdev on a uinput device of its own (" + node() + ") and sysfs GPIO";
     }
     std::string node() const override { return m_node; }
     std::string deviceName() const override { return name; }
@@ -167,7 +168,7 @@ private:
         e.code = uint16_t(code);
         e.value = value;
         if (::write(m_fd, &e, sizeof(e)) != ssize_t(sizeof(e)))
-            return fail(std::string("uinput write: ") + std::strerror(errno));
+            return fail(std::string("uinput write: ") + std::generic_category().message(errno));
         return true;
     }
 

@@ -34,7 +34,7 @@ bool GpioFs::decode(fuse_ino_t ino, int *line, int *node) const
     fuse_ino_t rel = ino - lineBase;
     *line = int(rel / 4);
     *node = int(rel % 4);
-    return *line < lineCount && *node <= Value && m_lines.isExported(*line);
+    return *line < lineCount && *node <= ActiveLow && m_lines.isExported(*line);
 }
 
 bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
@@ -52,6 +52,12 @@ bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
             return false;
         // Write-only, like the kernel's attributes without a show method.
         st->st_mode = S_IFREG | 0200;
+        st->st_size = 4096;
+    } else if (ino == Chip) {
+        st->st_mode = S_IFDIR | 0755;
+        st->st_nlink = 2;
+    } else if (ino >= ChipBase && ino <= ChipNgpio) {
+        st->st_mode = S_IFREG | 0444;
         st->st_size = 4096;
     } else if (decode(ino, &line, &node)) {
         if (node == LineDir) {
@@ -75,6 +81,19 @@ std::string GpioFs::nodePath(fuse_ino_t ino) const
         return m_mountPoint + "/export";
     if (ino == Unexport)
         return m_mountPoint + "/unexport";
+    const std::string chip = m_mountPoint + "/gpiochip0";
+    switch (ino) {
+    case Chip:
+        return chip;
+    case ChipBase:
+        return chip + "/base";
+    case ChipLabel:
+        return chip + "/label";
+    case ChipNgpio:
+        return chip + "/ngpio";
+    default:
+        break;
+    }
     if (ino < lineBase)
         return m_mountPoint;
     fuse_ino_t rel = ino - lineBase;
@@ -84,6 +103,8 @@ std::string GpioFs::nodePath(fuse_ino_t ino) const
         return dir + "/direction";
     case Value:
         return dir + "/value";
+    case ActiveLow:
+        return dir + "/active_low";
     default:
         return dir;
     }
@@ -91,6 +112,12 @@ std::string GpioFs::nodePath(fuse_ino_t ino) const
 
 std::string GpioFs::readContent(fuse_ino_t ino) const
 {
+    if (ino == ChipBase)
+        return "0\n";
+    if (ino == ChipLabel)
+        return "boardsim\n";
+    if (ino == ChipNgpio)
+        return std::to_string(lineCount) + "\n";
     int line = 0;
     int node = 0;
     if (!decode(ino, &line, &node))
@@ -99,7 +126,9 @@ std::string GpioFs::readContent(fuse_ino_t ino) const
     if (node == Direction)
         return l.output ? "out\n" : "in\n";
     if (node == Value)
-        return l.high ? "1\n" : "0\n";
+        return m_lines.value(line) ? "1\n" : "0\n";
+    if (node == ActiveLow)
+        return l.activeLow ? "1\n" : "0\n";
     return std::string();
 }
 
@@ -118,6 +147,8 @@ int GpioFs::writeNode(fuse_ino_t ino, const std::string &data)
         return m_lines.directionStore(line, data);
     if (node == Value)
         return m_lines.valueStore(line, data);
+    if (node == ActiveLow)
+        return m_lines.activeLowStore(line, data);
     return -EIO;
 }
 
@@ -150,16 +181,27 @@ void GpioFs::opLookup(fuse_req_t req, fuse_ino_t parent, const char *name)
             ino = Export;
         else if (n == "unexport")
             ino = Unexport;
+        else if (n == "gpiochip0")
+            ino = Chip;
         else if (n.size() > 4 && n.compare(0, 4, "gpio") == 0 &&
                  n.find_first_not_of("0123456789", 4) == std::string::npos &&
                  (n[4] != '0' || n.size() == 5) && n.size() <= 8) {
             ino = lineIno(std::atoi(n.c_str() + 4), LineDir);
         }
+    } else if (parent == Chip) {
+        if (n == "base")
+            ino = ChipBase;
+        else if (n == "label")
+            ino = ChipLabel;
+        else if (n == "ngpio")
+            ino = ChipNgpio;
     } else if (fs->decode(parent, &line, &node) && node == LineDir) {
         if (n == "direction")
             ino = lineIno(line, Direction);
         else if (n == "value")
             ino = lineIno(line, Value);
+        else if (n == "active_low")
+            ino = lineIno(line, ActiveLow);
     }
     struct stat st;
     if (ino == 0 || !fs->nodeStat(ino, &st)) {
@@ -201,6 +243,7 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
         if (!fs->m_exportMissing)
             entries.push_back({"export", Export, S_IFREG});
         entries.push_back({"unexport", Unexport, S_IFREG});
+        entries.push_back({"gpiochip0", Chip, S_IFDIR});
         for (int i = 0; i < lineCount; ++i) {
             if (fs->m_lines.isExported(i))
                 entries.push_back({"gpio" + std::to_string(i), lineIno(i, LineDir), S_IFDIR});
@@ -208,6 +251,11 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
     } else if (fs->decode(ino, &line, &node) && node == LineDir) {
         entries.push_back({"direction", lineIno(line, Direction), S_IFREG});
         entries.push_back({"value", lineIno(line, Value), S_IFREG});
+        entries.push_back({"active_low", lineIno(line, ActiveLow), S_IFREG});
+    } else if (ino == Chip) {
+        entries.push_back({"base", ChipBase, S_IFREG});
+        entries.push_back({"label", ChipLabel, S_IFREG});
+        entries.push_back({"ngpio", ChipNgpio, S_IFREG});
     } else {
         fuse_reply_err(req, ENOTDIR);
         return;
@@ -223,7 +271,9 @@ void GpioFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
     if (!fs->nodeStat(ino, &st))
         err = ENOENT;
     else if ((ino == Export || ino == Unexport) && (fi->flags & O_ACCMODE) != O_WRONLY)
-        err = EACCES; // kernfs refuses reading an attribute that has no show method
+        err = EACCES; // kernfs_fop_open: no read bit in the mode, root or not
+    else if (ino >= ChipBase && ino <= ChipNgpio && (fi->flags & O_ACCMODE) != O_RDONLY)
+        err = EACCES; // nor a write bit
     Transcript::Entry e(requesterPid(req), "open", fs->nodePath(ino));
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);

@@ -10,9 +10,10 @@
 class Transcript;
 
 // The legacy sysfs GPIO interface (/sys/class/gpio) as the kernel presents it:
-// export/unexport files, and per exported line a gpioN directory with
-// direction and value. Lines 0..255 exist; a write that the kernel would
-// reject fails with the kernel's errno.
+// export/unexport files, the chip's gpiochip0 directory, and per exported line
+// a gpioN directory with direction, value and active_low. Lines 0..255 exist,
+// on one chip; a write that the kernel would reject fails with the kernel's
+// errno.
 class GpioFs
 {
 public:
@@ -40,9 +41,16 @@ private:
         Root = 1,
         Export = 2,
         Unexport = 3,
+        // gpiochip_sysfs_register(): the chip's directory and its read-only attributes.
+        Chip = 4,
+        ChipBase = 5,
+        ChipLabel = 6,
+        ChipNgpio = 7,
+        // A line's nodes, lineIno(line, node).
         LineDir = 0,
         Direction = 1,
-        Value = 2
+        Value = 2,
+        ActiveLow = 3
     };
     static constexpr fuse_ino_t lineBase = 16;
 

@@ -14,7 +14,11 @@ void GpioLines::preExport(int line, bool output, bool high)
 {
     if (line < 0 || line >= count)
         return;
-    m_lines[size_t(line)] = Line{true, output, high};
+    Line &l = m_lines[size_t(line)];
+    l = Line{};
+    l.exported = true;
+    l.output = output;
+    l.high = high;
 }
 
 int GpioLines::lineNamed(const std::string &buf) const
@@ -37,7 +41,8 @@ int GpioLines::exportStore(const std::string &buf)
     Line &l = m_lines[size_t(n)];
     if (l.exported)
         return -EBUSY;
-    l = Line{true, false, false};
+    l = Line{};
+    l.exported = true;
     return 0;
 }
 
@@ -71,7 +76,7 @@ int GpioLines::directionStore(int line, const std::string &buf)
 }
 
 // An input is EPERM before the text is looked at; any number kstrtol()
-// takes drives the line, high when it is not zero.
+// takes drives the line, active when it is not zero.
 int GpioLines::valueStore(int line, const std::string &buf)
 {
     Line &l = m_lines[size_t(line)];
@@ -80,6 +85,15 @@ int GpioLines::valueStore(int line, const std::string &buf)
         return -EPERM;
     if (int err = kstrtol(buf, &level))
         return err;
-    l.high = level != 0;
+    l.high = (level != 0) != l.activeLow;
+    return 0;
+}
+
+int GpioLines::activeLowStore(int line, const std::string &buf)
+{
+    long flag = 0;
+    if (int err = kstrtol(buf, &flag))
+        return err;
+    m_lines[size_t(line)].activeLow = flag != 0;
     return 0;
 }

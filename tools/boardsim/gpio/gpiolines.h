@@ -21,7 +21,11 @@ public:
     {
         bool exported = false;
         bool output = false;
+        // The level on the wire, whatever active_low says.
         bool high = false;
+        // FLAG_ACTIVE_LOW: value reads and writes the inverse of the level; direction's
+        // "high", "low" and "out" set the level itself. A line exports active high.
+        bool activeLow = false;
     };
 
     GpioLines() : m_lines(count) {}
@@ -42,6 +46,10 @@ public:
     // direction_store() and value_store() of an exported line.
     int directionStore(int line, const std::string &buf);
     int valueStore(int line, const std::string &buf);
+    // active_low_store(): any number kstrtol() takes, set when not zero.
+    int activeLowStore(int line, const std::string &buf);
+    // value_show(): the level as active_low turns it.
+    bool value(int n) const { return line(n).high != line(n).activeLow; }
 
 private:
     // The line `buf` names, or a negative errno.

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The kernel rows (tests/boardsim/kernelrows) on Debian's own kernel: the
+# table that kernel_rows runs on boardsim's FUSE files runs in the virtual
+# board's guest, on a uinput device of its own and the GPIO chip module's
+# lines 150-159, beside the running check mode, which must not notice.
+#   tst_vm_kernel_rows.sh SOURCE_DIR OUTDIR
+set -uo pipefail
+src=$1 out=$2
+for tool in qemu-system-x86_64 debootstrap python3; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+if [ "$(id -u)" -ne 0 ] && [ ! -f "$src/build/vm/image/disk.img" ]; then
+    echo "SKIP: building the virtual board's image needs root"
+    exit 77
+fi
+vm() { bash "$src/scripts/vm.sh" "$@"; }
+rm -rf "$out"
+mkdir -p "$out"
+vm image >"$out/image.log" 2>&1 || { tail -n 20 "$out/image.log"; echo "FAIL: no image"; exit 1; }
+trap 'vm stop' EXIT
+vm start || { echo "FAIL: QEMU did not start"; exit 1; }
+vm wait 300 || exit 1
+before=$(vm guest 'systemctl show -p ExecMainPID --value checkmode.service')
+vm guest /usr/local/lib/board/kernel-rows | tee "$out/kernel-rows.log"
+status=${PIPESTATUS[0]}
+after=$(vm guest 'systemctl show -p ExecMainPID --value checkmode.service')
+if [ "$before" != "$after" ] || [ "$(vm guest 'systemctl is-active checkmode.service')" != active ]; then
+    echo "FAIL: the check mode did not run on beside the rows ($before, then $after)"
+    exit 1
+fi
+exit "$status"
