@@ -84,9 +84,9 @@ tool slow@--set tool.usbswitch=slow --set tool-delay-ms=300@s=$(date +%s%N); usb
 tool fails@--set tool.usbswitch=fail@usbswitch -i; echo $?; boardsim-ctl state | grep -o '"switched": [a-z]*'@0@1 "switched": false@does not respond
 tool missing@--set tool.usbswitch=missing@usbswitch -i; echo $?@0@127@not found
 tool hangs@--set tool.iocboot=hang@timeout 0.5 iocboot -i; echo $?; boardsim-ctl state | grep -o '"booted": [a-z]*'@0@124 "booted": false@
-no export file@--no-gpio-export@ls /sys/class/gpio@0@gpio128 gpio129 unexport@
+no export file@--no-gpio-export@ls /sys/class/gpio@0@gpio128 gpio129 gpiochip0 unexport@
 no gpio@--no-gpio@ls -A /sys/class/gpio && echo empty@0@empty@
-refused lines@--refuse-export 18,49@printf 18 >/sys/class/gpio/export || /bin/echo 49 >/sys/class/gpio/export || echo 29 >/sys/class/gpio/export && ls /sys/class/gpio@0@export gpio128 gpio129 gpio29 unexport@Invalid argument
+refused lines@--refuse-export 18,49@printf 18 >/sys/class/gpio/export || /bin/echo 49 >/sys/class/gpio/export || echo 29 >/sys/class/gpio/export && ls /sys/class/gpio@0@export gpio128 gpio129 gpio29 gpiochip0 unexport@Invalid argument
 no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@event1 gone@
 ioctl fails@--evdev-ioctl-fails@boardsim-ctl state | grep -o '"ioctlFails": true'@0@"ioctlFails": true@
 no run/media@--no-run-media@test ! -e /run/media && test -x /run/boardsim/bin/flash && echo ok@0@ok@

@@ -25,6 +25,7 @@
 #include <pthread.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -312,9 +313,9 @@ private:
     }
 
     // A directory's entries, sorted, without other lines than the rows' own (a board's
-    // check mode exports its own beside them) and without the driver core's entries of a
-    // device, which gpiolib-sysfs does not make.
-    static std::string list(const std::string &dir)
+    // check mode exports its own beside them) and, unless `all`, without the driver core's
+    // entries of a device, which gpiolib-sysfs does not make.
+    static std::string list(const std::string &dir, bool all)
     {
         DIR *d = ::opendir((gpioDir + dir).c_str());
         if (!d)
@@ -325,8 +326,8 @@ private:
             const bool line = n.size() > 4 && n.compare(0, 4, "gpio") == 0 &&
                               n.find_first_not_of("0123456789", 4) == std::string::npos;
             const int number = line ? std::atoi(n.c_str() + 4) : -1;
-            if (n == "." || n == ".." || n == "device" || n == "power" || n == "subsystem" ||
-                n == "uevent" ||
+            const bool core = n == "device" || n == "power" || n == "subsystem" || n == "uevent";
+            if (n == "." || n == ".." || (core && !all) ||
                 (line && (number < firstRowLine || number >= firstRowLine + rowLineCount)))
                 continue;
             names.push_back(n);
@@ -411,8 +412,16 @@ private:
                 ::open((gpioDir + arg).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
             return created < 0 ? errnoName(errno) : "created";
         }
-        if (op == "ls")
-            return list(arg);
+        if (op == "ls" || op == "lsall")
+            return list(arg, op == "lsall");
+        if (op == "kind") {
+            struct stat st
+            {
+            };
+            if (::lstat((gpioDir + arg).c_str(), &st) != 0)
+                return errnoName(errno);
+            return S_ISLNK(st.st_mode) ? "link" : S_ISDIR(st.st_mode) ? "dir" : "file";
+        }
         return "BADSTEP:" + op;
     }
 

@@ -94,6 +94,13 @@ const Row rows[] = {
     {"export_store: a line exports once, its files at once, an input reading 0",
      "put export 150; ls gpio150; cat gpio150/direction; cat gpio150/value; put export 150",
      "3 active_low,direction,value in\\n 0\\n EBUSY"},
+    {"device_add: a line's and a chip's directory are the class's links to their devices, "
+     "with the driver core's entries",
+     "put export 156; kind gpio156; kind gpiochip0; kind gpio156/value; lsall gpio156",
+     "3 link link file active_low,device,direction,power,subsystem,uevent,value",
+     "3 dir dir file active_low,direction,value",
+     "boardsim mounts /sys/class/gpio alone: the device tree under /sys/devices that the "
+     "class's links and a device's device and subsystem links lead into is not there"},
     {"unexport_store: only an exported line, and its directory goes",
      "put export 151; put unexport 151; put unexport 151; ls gpio151; ls",
      "3 3 EINVAL ENOENT export,gpiochip0,unexport"},

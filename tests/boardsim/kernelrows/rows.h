@@ -23,7 +23,8 @@
 //   turn N, to P, pos P, gone on|off   the target moves or unplugs the device
 //   put FILE DATA, cat FILE, ls [DIR], create FILE   sysfs GPIO files, as QFile uses them;
 //                          ls leaves out other lines than the rows' own and the driver
-//                          core's entries of every device (device, power, subsystem, uevent)
+//                          core's entries of every device (device, power, subsystem, uevent),
+//                          lsall only the other lines;  kind PATH  link, dir or file (lstat)
 // A step acts on the latest descriptor; read#0 (etc.) on the first one opened.
 
 struct Row
