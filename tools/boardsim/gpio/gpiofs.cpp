@@ -44,7 +44,7 @@ bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
     st->st_nlink = 1;
     int line = 0;
     int node = 0;
-    if (ino == Root) {
+    if (ino == Root || ino == Chip) {
         st->st_mode = S_IFDIR | 0755;
         st->st_nlink = 2;
     } else if (ino == Export || ino == Unexport) {
@@ -53,9 +53,6 @@ bool GpioFs::nodeStat(fuse_ino_t ino, struct stat *st) const
         // Write-only, like the kernel's attributes without a show method.
         st->st_mode = S_IFREG | 0200;
         st->st_size = 4096;
-    } else if (ino == Chip) {
-        st->st_mode = S_IFDIR | 0755;
-        st->st_nlink = 2;
     } else if (ino >= ChipBase && ino <= ChipNgpio) {
         st->st_mode = S_IFREG | 0444;
         st->st_size = 4096;
@@ -81,7 +78,7 @@ std::string GpioFs::nodePath(fuse_ino_t ino) const
         return m_mountPoint + "/export";
     if (ino == Unexport)
         return m_mountPoint + "/unexport";
-    const std::string chip = m_mountPoint + "/gpiochip0";
+    std::string chip = m_mountPoint + "/gpiochip0";
     switch (ino) {
     case Chip:
         return chip;
@@ -263,6 +260,17 @@ void GpioFs::opReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, f
     replyDirectory(req, size, off, entries);
 }
 
+// kernfs_fop_open(): a read of a file without a read bit in its mode, or a write
+// without a write bit, is EACCES whoever asks, root too (export has no show
+// method, a chip's attributes no store method).
+static bool modeAllows(mode_t mode, int flags)
+{
+    const int access = flags & O_ACCMODE;
+    const bool readable = mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    const bool writable = mode & (S_IWUSR | S_IWGRP | S_IWOTH);
+    return (access == O_WRONLY || readable) && (access == O_RDONLY || writable);
+}
+
 void GpioFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 {
     GpioFs *fs = self(req);
@@ -270,10 +278,8 @@ void GpioFs::opOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
     int err = 0;
     if (!fs->nodeStat(ino, &st))
         err = ENOENT;
-    else if ((ino == Export || ino == Unexport) && (fi->flags & O_ACCMODE) != O_WRONLY)
-        err = EACCES; // kernfs_fop_open: no read bit in the mode, root or not
-    else if (ino >= ChipBase && ino <= ChipNgpio && (fi->flags & O_ACCMODE) != O_RDONLY)
-        err = EACCES; // nor a write bit
+    else if (!modeAllows(st.st_mode, fi->flags))
+        err = EACCES;
     Transcript::Entry e(requesterPid(req), "open", fs->nodePath(ino));
     e.hasFlags = true;
     e.flags = Transcript::openFlags(fi->flags);
