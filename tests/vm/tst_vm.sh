@@ -6,17 +6,10 @@
 #   tst_vm.sh SOURCE_DIR BOARDSIM_CTL OUTDIR
 set -uo pipefail
 src=$1 ctl=$2 out=$3
-for tool in qemu-system-x86_64 debootstrap convert cmp python3 tesseract; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-if [ "$(id -u)" -ne 0 ] && [ ! -f "$src/build/vm/image/disk.img" ]; then
-    echo "SKIP: building the virtual board's image needs root"
-    exit 77
-fi
-vm() { bash "$src/scripts/vm.sh" "$@"; }
+# shellcheck source=SCRIPTDIR/vmtest.sh
+. "$src/tests/vm/vmtest.sh"
+vm_test_setup "$out" convert cmp tesseract
 export BOARDSIM_CONTROL=$src/build/vm/run/control.sock
-rm -rf "$out"
-mkdir -p "$out"
 
 built=$SECONDS
 vm image >"$out/image.log" 2>&1 || { tail -n 20 "$out/image.log"; echo "FAIL: no image"; exit 1; }

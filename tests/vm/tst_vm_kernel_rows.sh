@@ -6,16 +6,9 @@
 #   tst_vm_kernel_rows.sh SOURCE_DIR OUTDIR
 set -uo pipefail
 src=$1 out=$2
-for tool in qemu-system-x86_64 debootstrap python3; do
-    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-if [ "$(id -u)" -ne 0 ] && [ ! -f "$src/build/vm/image/disk.img" ]; then
-    echo "SKIP: building the virtual board's image needs root"
-    exit 77
-fi
-vm() { bash "$src/scripts/vm.sh" "$@"; }
-rm -rf "$out"
-mkdir -p "$out"
+# shellcheck source=SCRIPTDIR/vmtest.sh
+. "$src/tests/vm/vmtest.sh"
+vm_test_setup "$out"
 vm image >"$out/image.log" 2>&1 || { tail -n 20 "$out/image.log"; echo "FAIL: no image"; exit 1; }
 trap 'vm stop' EXIT
 vm start || { echo "FAIL: QEMU did not start"; exit 1; }
