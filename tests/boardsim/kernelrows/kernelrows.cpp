@@ -280,7 +280,7 @@ private:
         return blocked ? std::string() : "early:" + m_background.get();
     }
 
-    std::string join_()
+    std::string joinBackground()
     {
         if (m_background.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
             m_target.turn(1); // free it so that the run can end
@@ -387,7 +387,7 @@ private:
         if (op == "bg")
             return background(fd, w);
         if (op == "join")
-            return join_();
+            return joinBackground();
         if (op == "signal")
             return m_started && pthread_kill(m_thread, SIGUSR1) == 0 ? std::string() : "NOSIGNAL";
         const int value = std::atoi(arg.c_str());
