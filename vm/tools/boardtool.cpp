@@ -9,6 +9,7 @@
 
 #include "board/scenario.h"
 #include "boardtools.h"
+#include "writeall.h"
 
 #include <algorithm>
 #include <cctype>
@@ -44,20 +45,6 @@ const char *const diskImage = "/var/lib/board/ioc.img";
 constexpr int settleMs = 20000;
 
 std::string g_name = "board-tool";
-
-bool writeAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
 
 // To standard error and the journal: a late bind runs with its output gone.
 bool complain(const std::string &what)
