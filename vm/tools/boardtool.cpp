@@ -198,9 +198,12 @@ bool waitDisk(bool mounted, int ms)
 }
 
 // The IOC comes `delayMs` after the call, unless it is switched back before.
+// The pending file names the call, so that a bind left from an earlier call
+// cannot take a later one's place.
 bool bindLater(int delayMs)
 {
-    if (!writeFile(pendingPath, "", O_CREAT | O_TRUNC))
+    const std::string call = std::to_string(getpid());
+    if (!writeFile(pendingPath, call, O_CREAT | O_TRUNC))
         return false;
     const pid_t pid = fork();
     if (pid < 0)
@@ -213,7 +216,9 @@ bool bindLater(int delayMs)
     for (int fd = 0; fd < 3; ++fd)
         dup2(null, fd);
     sleepMs(delayMs);
-    _exit(unlink(pendingPath) == 0 && !bind() ? 1 : 0);
+    std::string pending;
+    const bool ours = readFile(pendingPath, &pending) && pending == call;
+    _exit(ours && unlink(pendingPath) == 0 && !bind() ? 1 : 0);
 }
 
 bool switchIn(const Scenario &scenario)
