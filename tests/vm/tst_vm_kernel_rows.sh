@@ -13,10 +13,18 @@ vm image >"$out/image.log" 2>&1 || { tail -n 20 "$out/image.log"; echo "FAIL: no
 trap 'vm stop' EXIT
 vm start || { echo "FAIL: QEMU did not start"; exit 1; }
 vm wait 300 || exit 1
-before=$(vm guest 'systemctl show -p ExecMainPID --value checkmode.service')
+# Until the check mode keeps one process for 10 s: at boot its first start can
+# fail on a framebuffer not there yet, and systemd starts it again.
+pid() { vm guest 'systemctl show -p ExecMainPID --value checkmode.service'; }
+before=$(pid)
+for _ in $(seq 12); do
+    sleep 10
+    [ "$(pid)" = "$before" ] && break
+    before=$(pid)
+done
 vm guest /usr/local/lib/board/kernel-rows | tee "$out/kernel-rows.log"
 status=${PIPESTATUS[0]}
-after=$(vm guest 'systemctl show -p ExecMainPID --value checkmode.service')
+after=$(pid)
 if [ "$before" != "$after" ] || [ "$(vm guest 'systemctl is-active checkmode.service')" != active ]; then
     echo "FAIL: the check mode did not run on beside the rows ($before, then $after)"
     exit 1
