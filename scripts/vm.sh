@@ -89,6 +89,23 @@ start() {
     done
 }
 
+# The screen in QEMU's own window where Debian's qemu-system-gui provides
+# one, else on a VNC display of QEMU's, shown by a VNC viewer.
+show() {
+    if qemu-system-x86_64 -display help 2>/dev/null | grep -qx gtk; then
+        start gtk
+        return
+    fi
+    local display viewer
+    display=$(bash scripts/free-vnc-display.sh)
+    start "vnc=127.0.0.1:$display"
+    echo "vm: the screen is on VNC display 127.0.0.1:$display" >&2
+    viewer=$(command -v xtightvncviewer vncviewer | head -n 1 || true)
+    [ -n "$viewer" ] || return 0
+    "$viewer" -viewonly "127.0.0.1:$display" >"$run/viewer.log" 2>&1 &
+    echo $! >"$run/viewer.pid"
+}
+
 # Until the check mode's unit is active, or TIMEOUT seconds.
 wait_ready() {
     local timeout=${1:-180} t0=$SECONDS
@@ -108,7 +125,7 @@ guest() {
 
 stop() {
     local f pid
-    for f in relay qemu; do
+    for f in viewer relay qemu; do
         pid=$(cat "$run/$f.pid" 2>/dev/null) || continue
         kill "$pid" 2>/dev/null || true
         for _ in $(seq 50); do
@@ -123,7 +140,7 @@ case ${1:-} in
 image) image ;;
 start) start none ;;
 show)
-    start gtk
+    show
     echo "vm: control socket $run/control.sock; scripts/vm.sh stop powers it off" >&2
     ;;
 wait) wait_ready "${2:-180}" ;;
