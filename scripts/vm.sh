@@ -33,10 +33,12 @@ image() {
         build/package/CMakeCache.txt)_amd64.deb
     agent=build/package/vm/vm-agent
     # The image is rebuilt when the package, the agent or a stand-in changes:
-    # by the package's contents, as CPack stamps every build with its time.
+    # by the package's contents, as CPack stamps every build with its time,
+    # and without its documentation, whose changelog carries the time of every
+    # configure (and which the board does not run).
     key=$({
         dpkg-deb -f "$deb"
-        dpkg-deb --fsys-tarfile "$deb" | tar -xO
+        dpkg-deb --fsys-tarfile "$deb" | tar -xO --exclude='./usr/share/doc/*'
         cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
     } | sha256sum | cut -c1-16)
     if [ ! -f "$work/image-$key/disk.img" ]; then
@@ -102,7 +104,8 @@ show() {
     echo "vm: the screen is on VNC display 127.0.0.1:$display" >&2
     viewer=$(command -v xtightvncviewer vncviewer | head -n 1 || true)
     [ -n "$viewer" ] || return 0
-    "$viewer" -viewonly "127.0.0.1:$display" >"$run/viewer.log" 2>&1 &
+    # At the top left, where the panel expects the check mode's screen.
+    "$viewer" -viewonly -geometry +0+0 "127.0.0.1:$display" >"$run/viewer.log" 2>&1 &
     echo $! >"$run/viewer.pid"
 }
 
