@@ -25,19 +25,29 @@ root=$PWD
 
 bash scripts/deps.sh
 
+# The steps that last run in the background, and are waited for: bash acts on
+# Ctrl-C only once a foreground child has ended, and the guest's shell runs
+# under timeout(1), in a process group of its own that the terminal's SIGINT
+# does not reach, so a step in the foreground would go on for minutes.
+step() {
+    "$@" &
+    step_pid=$!
+    wait "$step_pid"
+}
+
 run_vm() {
     # The package's release build holds boardsim-ctl and the panel too.
     bash scripts/vm.sh image >/dev/null
     local tools=$root/build/package/tools/boardsim run=$root/build/vm/run
     export BOARDSIM_CONTROL=$run/control.sock BOARDSIM_CTL=$tools/boardsim-ctl
-    panel=
-    trap '[ -z "$panel" ] || kill "$panel" 2>/dev/null; bash scripts/vm.sh stop' EXIT
+    panel='' step_pid=''
+    trap 'kill $panel $step_pid 2>/dev/null; bash scripts/vm.sh stop' EXIT
     trap 'exit 130' INT TERM HUP
     if [ -z "${DISPLAY:-}" ]; then
         local out=${CHECKMODE_VM_DIR:-$root/out/vm} started=$SECONDS
         bash scripts/vm.sh start
-        bash scripts/vm.sh wait 600
-        bash scripts/board-tour.sh --vm "$out"
+        step bash scripts/vm.sh wait 600
+        step bash scripts/board-tour.sh --vm "$out"
         echo "  tour from power-on: $((SECONDS - started)) s"
         return
     fi
@@ -45,7 +55,7 @@ run_vm() {
     # The panel asks the agent for the board's state at once, and quits when
     # nothing answers: it comes once the guest's agent does.
     echo "vm: booting; the panel opens once the guest answers (a minute or two)"
-    bash scripts/vm.sh wait 600
+    step bash scripts/vm.sh wait 600
     "$tools/panel/boardsim-panel" &
     panel=$!
     # Until the guest's window (QEMU's own, or the VNC viewer) is closed.
