@@ -120,7 +120,7 @@ shot 07-fpga-verdict
 "$ctl" transcript >"$out/transcript.jsonl"
 board_log
 {
-    echo "The check mode as the board runs it, keys from the simulated keypad"
+    echo "The check mode as the board runs it, on $board_name, keys from its keypad"
     echo "  keys counted: $keys_counted of ${#panel_keys[@]}"
     echo "  danger lamp (line $lamp_line): $("$ctl" gpio "$lamp_line")"
     echo "  FPGA answer: $(grep -m 1 '^fpga Identification' "$log")"

@@ -4,6 +4,7 @@
 # photographs its framebuffer over Qt's vnc platform.
 # Variables come from and go to board-tour.sh, which sources this file.
 # shellcheck disable=SC2034,SC2154
+board_name="the simulated board"
 shot_type=jpg
 first_frame_s=60
 

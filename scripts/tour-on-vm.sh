@@ -4,6 +4,7 @@
 # screendump photographs the screen (lossless, in the screen's colours).
 # Variables come from and go to board-tour.sh, which sources this file.
 # shellcheck disable=SC2034,SC2154
+board_name="the virtual board"
 shot_type=png
 # From QEMU's start to the first frame takes one to two minutes under
 # emulation on a busy host.
