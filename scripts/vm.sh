@@ -13,11 +13,30 @@
 # The control socket build/vm/run/control.sock answers the simulator's
 # commands: BOARDSIM_CONTROL=build/vm/run/control.sock boardsim-ctl turn 5
 # Emulation only (TCG); VM_ACCEL=kvm opts into KVM where it really works.
+# VM_ARCH=armhf (or --arch armhf before the command): the 32-bit ARM board,
+# in build/vm-armhf beside the PC's build/vm (vm/armhf.sh).
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
 repo=$PWD
-work=$repo/build/vm
+arch=${VM_ARCH:-amd64}
+if [ "${1:-}" = --arch ]; then
+    arch=$2
+    shift 2
+fi
+work=$repo/build/vm qemu=qemu-system-x86_64
+case $arch in
+amd64) ;;
+armhf)
+    # shellcheck source=vm/armhf.sh
+    . vm/armhf.sh
+    work=$repo/build/vm-armhf qemu=qemu-system-arm
+    ;;
+*)
+    echo "vm: no virtual board for $arch (amd64, armhf)" >&2
+    exit 2
+    ;;
+esac
 run=$work/run
 host=$repo/vm/vmhost.py
 
@@ -26,24 +45,29 @@ image() {
         echo "vm: building the image needs root (debootstrap, chroot)" >&2
         exit 1
     fi
-    bash scripts/package.sh >&2
-    cmake --build build/package --target vm-agent -j "${JOBS:-$(nproc)}" >&2
-    local deb agent key
-    deb=out/packages/checkmode_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
-        build/package/CMakeCache.txt)_amd64.deb
-    agent=build/package/vm/vm-agent
+    local deb agent key arch_files=()
+    if [ "$arch" = armhf ]; then
+        armhf_build
+        arch_files=(vm/armhf.sh)
+    else
+        bash scripts/package.sh >&2
+        cmake --build build/package --target vm-agent -j "${JOBS:-$(nproc)}" >&2
+        deb=out/packages/checkmode_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+            build/package/CMakeCache.txt)_amd64.deb
+        agent=build/package/vm/vm-agent
+    fi
     # The image is rebuilt when the package, the agent or a stand-in changes:
     # by the package's contents, as CPack stamps every build with its time.
     key=$({
         dpkg-deb -f "$deb"
         dpkg-deb --fsys-tarfile "$deb" | tar -xO
-        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
+        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/* "${arch_files[@]}"
     } | sha256sum | cut -c1-16)
     if [ ! -f "$work/image-$key/disk.img" ]; then
         local started=$SECONDS
         mkdir -p "$work"
         find "$work" -maxdepth 1 -name 'image-*' -exec rm -rf {} +
-        bash vm/build-image.sh "$deb" "$agent" "$work/image-$key" >&2
+        VM_ARCH=$arch bash vm/build-image.sh "$deb" "$agent" "$work/image-$key" >&2
         echo "vm: image built in $((SECONDS - started)) s" >&2
     fi
     ln -sfn "image-$key" "$work/image"
@@ -52,6 +76,10 @@ image() {
 
 qemu_args() {
     local img=$work/image
+    if [ "$arch" = armhf ]; then
+        armhf_qemu_args "$img" "$run"
+        return
+    fi
     # shellcheck disable=SC2054 # QEMU's own commas
     local accel=(-accel tcg,thread=multi -cpu max)
     [ "${VM_ACCEL:-}" = kvm ] && accel=(-accel kvm -cpu host)
@@ -80,7 +108,7 @@ start() {
     mkdir -p "$run"
     local args
     mapfile -t args < <(qemu_args)
-    qemu-system-x86_64 "${args[@]}" -display "$display" -daemonize -pidfile "$run/qemu.pid"
+    "$qemu" "${args[@]}" -display "$display" -daemonize -pidfile "$run/qemu.pid"
     python3 "$host" relay "$run/agent.sock" "$run/control.sock" >"$run/relay.log" 2>&1 &
     echo $! >"$run/relay.pid"
     for _ in $(seq 100); do
@@ -134,7 +162,7 @@ guest)
 shot) python3 "$host" shot "$run/qmp.sock" "$2" ;;
 stop) stop ;;
 *)
-    sed -n '2,16s/^# \{0,1\}//p' "$0" >&2
+    sed -n '2,18s/^# \{0,1\}//p' "$0" >&2
     exit 2
     ;;
 esac
