@@ -45,10 +45,10 @@ image() {
         echo "vm: building the image needs root (debootstrap, chroot)" >&2
         exit 1
     fi
-    local deb agent key arch_files=()
+    local deb agent key arch_key=""
     if [ "$arch" = armhf ]; then
         armhf_build
-        arch_files=(vm/armhf.sh)
+        arch_key=$(armhf_image_key)
     else
         bash scripts/package.sh >&2
         cmake --build build/package --target vm-agent -j "${JOBS:-$(nproc)}" >&2
@@ -61,7 +61,8 @@ image() {
     key=$({
         dpkg-deb -f "$deb"
         dpkg-deb --fsys-tarfile "$deb" | tar -xO
-        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/* "${arch_files[@]}"
+        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
+        [ -z "$arch_key" ] || echo "$arch_key"
     } | sha256sum | cut -c1-16)
     if [ ! -f "$work/image-$key/disk.img" ]; then
         local started=$SECONDS
