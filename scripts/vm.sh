@@ -57,10 +57,11 @@ image() {
         agent=build/package/vm/vm-agent
     fi
     # The image is rebuilt when the package, the agent or a stand-in changes:
-    # by the package's contents, as CPack stamps every build with its time.
+    # by the package's contents, as CPack stamps every build with its time,
+    # less the changelog, which carries the time of each configure.
     key=$({
         dpkg-deb -f "$deb"
-        dpkg-deb --fsys-tarfile "$deb" | tar -xO
+        dpkg-deb --fsys-tarfile "$deb" | tar -xO --wildcards --exclude='*/changelog.gz'
         cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
         [ -z "$arch_key" ] || echo "$arch_key"
     } | sha256sum | cut -c1-16)

@@ -67,7 +67,8 @@ armhf_qemu_args() {
     local img=$1 run=$2
     # The virt machine's power button is a gpio-keys device on its PL061, and
     # armmp-lpae has gpio_keys built in: it would be the first input device,
-    # event0, ahead of the encoder. Its initcall is skipped instead.
+    # event0, ahead of the encoder. Its initcall is skipped instead. joydev
+    # would take the encoder's axis for a joystick, as on the PC.
     # shellcheck disable=SC2054 # QEMU's own commas
     # virtio-mmio is a legacy (0.9) transport unless told otherwise, and
     # virtio_gpu refuses a device without VIRTIO_F_VERSION_1: no /dev/fb0.
@@ -75,7 +76,7 @@ armhf_qemu_args() {
         -global virtio-mmio.force-legacy=false \
         -device virtio-gpu-device,xres=800,yres=480 \
         -kernel "$img/vmlinuz" -initrd "$img/initrd.img" \
-        -append "root=/dev/vda rw console=ttyAMA0 initcall_blacklist=gpio_keys_init" \
+        -append "root=/dev/vda rw console=ttyAMA0 initcall_blacklist=gpio_keys_init modprobe.blacklist=joydev" \
         -drive "file=$img/disk.img,format=raw,if=none,id=root,snapshot=on" \
         -device virtio-blk-device,drive=root \
         -serial "file:$run/console.log" \
