@@ -51,18 +51,19 @@ image() {
         arch_key=$(armhf_image_key)
     else
         bash scripts/package.sh >&2
-        cmake --build build/package --target vm-agent -j "${JOBS:-$(nproc)}" >&2
+        cmake --build build/package --target vm-agent vm-board-tool -j "${JOBS:-$(nproc)}" >&2
         deb=out/packages/checkmode_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
             build/package/CMakeCache.txt)_amd64.deb
         agent=build/package/vm/vm-agent
     fi
-    # The image is rebuilt when the package, the agent or a stand-in changes:
-    # by the package's contents, as CPack stamps every build with its time,
-    # less the changelog, which carries the time of each configure.
+    # The image is rebuilt when the package, the agent, the board tools or a
+    # stand-in changes: by the package's contents, as CPack stamps every build
+    # with its time, less the changelog, which carries the time of each
+    # configure.
     key=$({
         dpkg-deb -f "$deb"
         dpkg-deb --fsys-tarfile "$deb" | tar -xO --wildcards --exclude='*/changelog.gz'
-        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
+        cat "$agent" "$(dirname "$agent")/vm-board-tool" vm/build-image.sh vm/boardgpio/* vm/guest/*
         [ -z "$arch_key" ] || echo "$arch_key"
     } | sha256sum | cut -c1-16)
     if [ ! -f "$work/image-$key/disk.img" ]; then

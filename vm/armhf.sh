@@ -43,20 +43,22 @@ armhf_image_key() {
 }
 
 # Sets deb and agent: the board's own armhf package and the static ARM agent,
-# both from the cross build of scripts/package.sh armhf. It runs on the host
-# when the armhf libraries are installed there (multiarch); else
-# scripts/armhf-check.sh builds the package in its chroot of the main suite
-# (the host's armhf index broken), and the agent is built beside it there.
+# with the board tools beside it, all from the cross build of
+# scripts/package.sh armhf. It runs on the host when the armhf libraries are
+# installed there (multiarch); else scripts/armhf-check.sh builds the package
+# in its chroot of the main suite (the host's armhf index broken), and the
+# agent and tools are built beside it there.
 armhf_build() {
     local jobs=${JOBS:-$(nproc)}
     if dpkg-query -W -f='${Status}\n' qtbase5-dev:armhf 2>/dev/null | grep -q 'ok installed'; then
         bash scripts/package.sh armhf >&2
-        cmake --build build/package-armhf --target vm-agent -j "$jobs" >&2
+        cmake --build build/package-armhf --target vm-agent vm-board-tool -j "$jobs" >&2
         agent=build/package-armhf/vm/vm-agent
     else
         bash scripts/armhf-check.sh >&2
         local chroot_dir=${ARMHF_CHROOT_DIR:-build/armhf-chroot}
-        chroot "$chroot_dir" cmake --build /root/src/build/package-armhf --target vm-agent -j "$jobs" >&2
+        chroot "$chroot_dir" cmake --build /root/src/build/package-armhf \
+            --target vm-agent vm-board-tool -j "$jobs" >&2
         agent=$chroot_dir/root/src/build/package-armhf/vm/vm-agent
     fi
     deb=$(find out/packages -name 'checkmode_*_armhf.deb' -print -quit)
@@ -69,9 +71,9 @@ armhf_qemu_args() {
     # armmp-lpae has gpio_keys built in: it would be the first input device,
     # event0, ahead of the encoder. Its initcall is skipped instead. joydev
     # would take the encoder's axis for a joystick, as on the PC.
-    # shellcheck disable=SC2054 # QEMU's own commas
     # virtio-mmio is a legacy (0.9) transport unless told otherwise, and
     # virtio_gpu refuses a device without VIRTIO_F_VERSION_1: no /dev/fb0.
+    # shellcheck disable=SC2054 # QEMU's own commas
     printf '%s\n' -M virt -cpu cortex-a15 -accel tcg,thread=multi -smp 2 -m 1024 -nodefaults \
         -global virtio-mmio.force-legacy=false \
         -device virtio-gpu-device,xres=800,yres=480 \

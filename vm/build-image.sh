@@ -10,6 +10,8 @@ set -euo pipefail
 export LC_ALL=C
 deb=$(realpath "$1")
 agent=$(realpath "$2")
+# usbswitch, iocboot and flash: one program, built beside the agent.
+boardtool=$(dirname "$agent")/vm-board-tool
 out=$3
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(dirname "$out")
@@ -62,7 +64,8 @@ mkdir -p "$root/tmp/vm" "$root/usr/local/lib/board" "$root/var/lib/board"
 cp "$deb" "$root/tmp/vm/"
 cp -r "$here/boardgpio" "$root/tmp/vm/"
 install -m 0755 "$agent" "$root/usr/local/lib/board/vm-agent"
-install -m 0755 "$here/guest/board-tool" "$here/guest/board-shell" "$root/usr/local/lib/board/"
+install -m 0755 "$boardtool" "$root/usr/local/lib/board/board-tool"
+install -m 0755 "$here/guest/board-shell" "$root/usr/local/lib/board/"
 for tool in usbswitch iocboot flash; do
     ln -sf ../lib/board/board-tool "$root/usr/local/bin/$tool"
 done
