@@ -80,7 +80,8 @@ image() {
 qemu_args() {
     local img=$work/image
     if [ "$arch" = armhf ]; then
-        armhf_qemu_args "$img" "$run"
+        armhf_qemu_args "$img"
+        ports_args virtio-serial-device
         return
     fi
     # shellcheck disable=SC2054 # QEMU's own commas
@@ -94,10 +95,16 @@ qemu_args() {
         -device bochs-display,xres=800,yres=480 \
         -kernel "$img/vmlinuz" -initrd "$img/initrd.img" \
         -append "root=/dev/vda rw console=ttyS0 i8042.nokbd i8042.noaux modprobe.blacklist=pcspkr,button,floppy,ata_piix,kvm_amd,kvm_intel,joydev" \
-        -drive "file=$img/disk.img,format=raw,if=virtio,snapshot=on" \
-        -serial "file:$run/console.log" \
+        -drive "file=$img/disk.img,format=raw,if=virtio,snapshot=on"
+    ports_args virtio-serial-pci
+}
+
+# The console, QMP and the guest's two virtio-serial ports on the machine's
+# virtio-serial controller $1.
+ports_args() {
+    printf '%s\n' -serial "file:$run/console.log" \
         -qmp "unix:$run/qmp.sock,server=on,wait=off" \
-        -device virtio-serial-pci \
+        -device "$1" \
         -chardev "socket,id=agent,path=$run/agent.sock,server=on,wait=off" \
         -device virtserialport,chardev=agent,name=board.agent \
         -chardev "socket,id=shell,path=$run/shell.sock,server=on,wait=off" \

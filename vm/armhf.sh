@@ -64,9 +64,10 @@ armhf_build() {
     deb=$(find out/packages -name 'checkmode_*_armhf.deb' -print -quit)
 }
 
-# QEMU's arguments for the image in $1, with its sockets and console in $2.
+# QEMU's machine, kernel and disk for the image in $1; scripts/vm.sh adds
+# the ports.
 armhf_qemu_args() {
-    local img=$1 run=$2
+    local img=$1
     # The virt machine's power button is a gpio-keys device on its PL061, and
     # armmp-lpae has gpio_keys built in: it would be the first input device,
     # event0, ahead of the encoder. Its initcall is skipped instead. joydev
@@ -80,12 +81,5 @@ armhf_qemu_args() {
         -kernel "$img/vmlinuz" -initrd "$img/initrd.img" \
         -append "root=/dev/vda rw console=ttyAMA0 initcall_blacklist=gpio_keys_init modprobe.blacklist=joydev" \
         -drive "file=$img/disk.img,format=raw,if=none,id=root,snapshot=on" \
-        -device virtio-blk-device,drive=root \
-        -serial "file:$run/console.log" \
-        -qmp "unix:$run/qmp.sock,server=on,wait=off" \
-        -device virtio-serial-device \
-        -chardev "socket,id=agent,path=$run/agent.sock,server=on,wait=off" \
-        -device virtserialport,chardev=agent,name=board.agent \
-        -chardev "socket,id=shell,path=$run/shell.sock,server=on,wait=off" \
-        -device virtserialport,chardev=shell,name=board.shell
+        -device virtio-blk-device,drive=root
 }
