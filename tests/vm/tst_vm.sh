@@ -3,18 +3,21 @@
 # scripts/vm.sh boots our package, and keys and turns reach it only through
 # the guest's uinput keypad and encoder, driven by boardsim-ctl over the
 # agent's control socket. The screen comes from QEMU's screendump.
-#   tst_vm.sh SOURCE_DIR BOARDSIM_CTL OUTDIR
+#   tst_vm.sh SOURCE_DIR BOARDSIM_CTL OUTDIR [ARCH]
+# ARCH armhf runs it on the 32-bit ARM board (scripts/vm.sh --arch armhf).
 set -uo pipefail
-src=$1 ctl=$2 out=$3
-for tool in qemu-system-x86_64 debootstrap convert cmp python3 tesseract; do
+src=$1 ctl=$2 out=$3 arch=${4:-amd64}
+work=$src/build/vm qemu=qemu-system-x86_64
+[ "$arch" = amd64 ] || work=$src/build/vm-$arch qemu=qemu-system-arm
+for tool in $qemu debootstrap convert cmp python3 tesseract; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-if [ "$(id -u)" -ne 0 ] && [ ! -f "$src/build/vm/image/disk.img" ]; then
+if [ "$(id -u)" -ne 0 ] && [ ! -f "$work/image/disk.img" ]; then
     echo "SKIP: building the virtual board's image needs root"
     exit 77
 fi
-vm() { bash "$src/scripts/vm.sh" "$@"; }
-export BOARDSIM_CONTROL=$src/build/vm/run/control.sock
+vm() { bash "$src/scripts/vm.sh" --arch "$arch" "$@"; }
+export BOARDSIM_CONTROL=$work/run/control.sock
 rm -rf "$out"
 mkdir -p "$out"
 
