@@ -46,7 +46,7 @@ void setDisposition(void (*handler)(int))
 StopSignals::StopSignals(QObject *parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_stopFds) != 0) {
-        qCWarning(lcStop) << "no socket pair for SIGTERM and SIGINT:" << strerror(errno);
+        qCWarning(lcStop) << "no socket pair for SIGTERM and SIGINT:" << qt_error_string(errno);
         return;
     }
     m_notifier = new QSocketNotifier(g_stopFds[1], QSocketNotifier::Read, this);
@@ -71,7 +71,7 @@ void StopSignals::takeSignal()
 {
     char byte = 0;
     while (::read(g_stopFds[1], &byte, 1) == 1)
-        qCInfo(lcStop) << "ending on" << strsignal(byte);
+        qCInfo(lcStop) << "ending on" << (byte == SIGINT ? "SIGINT" : "SIGTERM");
     // Qt 5 ends every event loop of the thread, the IOC wait's dialog and its
     // pause included, and later loops return at once: the main loop's exec()
     // returns as soon as the slot that is running has finished.
