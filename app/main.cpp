@@ -12,6 +12,8 @@ int main(int argc, char *argv[])
     QFont font = QApplication::font();
     font.setPointSize(9);
     QApplication::setFont(font);
+    // The same theme's style: with none, linuxfb draws the soft keys flat.
+    QApplication::setStyle(QStringLiteral("Fusion"));
     // After QApplication: linuxfb sets its own handlers while it is built.
     StopSignals stopSignals;
     int result;
