@@ -3,13 +3,17 @@
 #   scripts/test.sh          the default build
 #   scripts/test.sh asan     with AddressSanitizer and UndefinedBehaviorSanitizer
 #   scripts/test.sh tsan     the encoder and window tests with ThreadSanitizer
+#   scripts/test.sh vm       the check mode on the virtual board (QEMU, root)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}
+# The virtual board's tests run from the default build.
+build=$preset
+[ "$preset" = vm ] && build=default
 
 bash scripts/deps.sh
-cmake --preset "$preset"
-cmake --build --preset "$preset" -j "$(nproc)"
+cmake --preset "$build"
+cmake --build --preset "$build" -j "$(nproc)"
 
 if [ "$preset" = asan ]; then
     # Qt and fontconfig keep caches until exit that LeakSanitizer would list.
