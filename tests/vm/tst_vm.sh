@@ -157,7 +157,7 @@ check "systemctl stop ends it by SIGTERM, not by the time-out" \
 check "it exited with status 0 (code $(unit_is ExecMainCode), status $(unit_is ExecMainStatus))" \
     [ "$(unit_is ExecMainCode)/$(unit_is ExecMainStatus)/$(unit_is Result)" = 1/0/success ]
 # KDGETMODE (0x4B3B) on the foreground console: 0 is KD_TEXT.
-console_mode() { g "perl -e 'open(T, \"<\", \"/dev/tty0\") or die; \$m = pack(\"L\", 9); ioctl(T, 0x4B3B, \$m) or die; print unpack(\"L\", \$m)'"; }
+console_mode() { g "perl -e 'open(T, \"<\", \"/dev/tty0\") or die; \$m = pack(\"L\", 9); ioctl(T, 0x4B3B, \$m) or die; print unpack(\"L\", \$m), \"\\n\"'"; }
 check "the console back in text mode" [ "$(console_mode)" = 0 ]
 check "no core dump" [ -z "$(g 'journalctl -b -o cat | grep -i "dumped core"')" ]
 home_after() { # NAME COMMAND: ms from COMMAND to the home page
