@@ -27,17 +27,18 @@ image() {
         exit 1
     fi
     bash scripts/package.sh >&2
-    cmake --build build/package --target vm-agent -j "${JOBS:-$(nproc)}" >&2
+    cmake --build build/package --target vm-agent vm-board-tool -j "${JOBS:-$(nproc)}" >&2
     local deb agent key
     deb=out/packages/checkmode_$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
         build/package/CMakeCache.txt)_amd64.deb
     agent=build/package/vm/vm-agent
-    # The image is rebuilt when the package, the agent or a stand-in changes:
+    # The image is rebuilt when the package, the agent, the board tools or a
+    # stand-in changes:
     # by the package's contents, as CPack stamps every build with its time.
     key=$({
         dpkg-deb -f "$deb"
         dpkg-deb --fsys-tarfile "$deb" | tar -xO
-        cat "$agent" vm/build-image.sh vm/boardgpio/* vm/guest/*
+        cat "$agent" "$(dirname "$agent")/vm-board-tool" vm/build-image.sh vm/boardgpio/* vm/guest/*
     } | sha256sum | cut -c1-16)
     if [ ! -f "$work/image-$key/disk.img" ]; then
         local started=$SECONDS

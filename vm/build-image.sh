@@ -10,6 +10,8 @@ set -euo pipefail
 export LC_ALL=C
 deb=$(realpath "$1")
 agent=$(realpath "$2")
+# usbswitch, iocboot and flash: one program, built beside the agent.
+boardtool=$(dirname "$agent")/vm-board-tool
 out=$3
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(dirname "$out")
@@ -50,7 +52,8 @@ mkdir -p "$root/tmp/vm" "$root/usr/local/lib/board" "$root/var/lib/board"
 cp "$deb" "$root/tmp/vm/"
 cp -r "$here/boardgpio" "$root/tmp/vm/"
 install -m 0755 "$agent" "$root/usr/local/lib/board/vm-agent"
-install -m 0755 "$here/guest/board-tool" "$here/guest/board-shell" "$root/usr/local/lib/board/"
+install -m 0755 "$boardtool" "$root/usr/local/lib/board/board-tool"
+install -m 0755 "$here/guest/board-shell" "$root/usr/local/lib/board/"
 # bench/vm-start-ratio.sh's bare window, built beside the agent (not enabled).
 install -m 0755 "$(dirname "$agent")/vm-bare-window" "$root/usr/local/lib/board/bare-window"
 install -m 0644 "$here/guest/bare-window.service" "$root/etc/systemd/system/"

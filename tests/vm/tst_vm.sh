@@ -117,33 +117,70 @@ shot vm-07-lamp-on
 tap F10
 check "F10 opens the IOC/FPGA page" until_true 20 ioc_shown vm-08-ioc-fpga
 tap F1
-fpga_read() { journal | grep -qx 'fpga Identification: "Identification: 0xc22015"'; }
-check "F1 reads the FPGA's identification" until_true 30 fpga_read
+# The product's debug line for one FPGA read, as qDebug quotes the text.
+fpga_read() { journal | grep -qxF "fpga Identification: \"$1\""; }
+check "F1 reads the FPGA's identification" until_true 30 fpga_read "Identification: 0xc22015"
 # The verdicts as the screen shows them, read back by OCR (which may take
 # the I of IOC for an l, hence only the words after it).
 verdict() { # IMAGE GEOMETRY
     convert "$out/$1.png" -crop "$2" +repage -colorspace gray -scale 300% "$out/ocr.png" &&
         tesseract "$out/ocr.png" - --psm 7 2>/dev/null
 }
-tap F2
-ioc_done() { g "awk -F'\t' '\$3 == \"usbswitch\" && \$4 == \"-f\" { f = 1 } END { exit !f }' /run/board/tools.log"; }
-check "F2 runs the IOC check to its end" until_true 60 ioc_done
+# The tools' calls since the last clear-transcript, "tool args" joined by commas.
+calls() { "$ctl" transcript | sed 's/.*"path":"\([^"]*\)","args":\["\([^"]*\)"\].*/\1 \2/' | paste -sd,; }
+switch_over="usbswitch -i,iocboot -i,iocboot -f,usbswitch -f"
+ioc_done() { calls | grep -q "usbswitch -f"; }
 # The labels change once the last tool has returned to the GUI thread.
-ioc_verdict_shown() {
-    shot vm-09-ioc-fpga-verdicts &&
-        grep -qE "Check (Suceccs|FAIL)!" <(verdict vm-09-ioc-fpga-verdicts 300x26+36+289)
+ioc_verdict_shown() { # IMAGE WORD
+    shot "$1" && grep -qE "Check $2!" <(verdict "$1" 300x26+36+289)
 }
-until_true 30 ioc_verdict_shown
-# The program waits five seconds for the automounter: under emulation on a
-# busy host the mount can come later, and the verdict is then FAIL.
+"$ctl" clear-transcript >/dev/null
+tap F2
+check "F2 runs the IOC check to its end" until_true 60 ioc_done
+until_true 30 ioc_verdict_shown vm-09-ioc-fpga-verdicts "(Suceccs|FAIL)"
+check "the check's four tool calls in the transcript, in order" [ "$(calls)" = "$switch_over" ]
+check "and in the journal" [ "$(g "journalctl -b -o cat -t board-tool" |
+    grep -E '^(usbswitch|iocboot) ' | tail -n 4 | paste -sd,)" = "$switch_over" ]
+# usbswitch -i returns once the automounter has mounted the disk: the
+# program's five seconds then count from a switch-over that has settled,
+# however slow the emulation.
 check "the IOC's disk mounted from USB at /run/media/sda1" \
     g "journalctl -b -o cat | grep -q 'Mounted run-media-sda1.mount'"
+# From the call of usbswitch -i (tool log) to the mount (journal), both in
+# ms since boot: reported only.
+switched=$(g "awk -F'\t' '\$3 == \"usbswitch\" && \$4 == \"-i\" { t = \$1 } END { print t }' /run/board/tools.log")
+mounted=$(g "journalctl -b -o short-monotonic | sed -n 's/^\[ *\([0-9.]*\)\].*Mounted run-media-sda1.mount.*/\1/p' | tail -n 1")
+settle_ms=$(awk -v s="${switched:-0}" -v m="${mounted:-0}" 'BEGIN { printf "%d", m * 1000 - s }')
 gone() { g "[ ! -e /sys/block/sda ]"; }
 check "the USB disk gone after usbswitch -f" until_true 20 gone
 check "FPGA verdict on the screen" \
     grep -q "FPGA Check Success!" <(verdict vm-09-ioc-fpga-verdicts 300x26+36+166)
 check "IOC verdict on the screen" \
     grep -q "Check Suceccs!" <(verdict vm-09-ioc-fpga-verdicts 300x26+36+289)
+# The flash tool's answers by the scenario, read by the product from a real pipe.
+while read -r answer text; do
+    "$ctl" set "flash=$answer" >/dev/null && tap F1
+    check "flash=$answer answers '$text'" until_true 30 fpga_read "$text"
+done <<'ROWS'
+case identification: 0xC22015
+banner Flash utility 2.1\nIdentification: 0xc22015
+empty
+ROWS
+"$ctl" set flash=good >/dev/null
+# An IOC that comes later than the program's five seconds: FAIL, and the
+# switch back cancels the bind still to come.
+"$ctl" set ioc=late >/dev/null && "$ctl" set ioc-delay-ms=8000 >/dev/null
+"$ctl" clear-transcript >/dev/null
+tap F2
+until_true 60 ioc_done
+check "a late IOC: IOC Check FAIL!" until_true 30 ioc_verdict_shown vm-09-ioc-late FAIL
+# The forked usbswitch -i that was to bind ends once its delay is over.
+late_over() { g '! grep -qx usbswitch /proc/[0-9]*/comm 2>/dev/null'; }
+# shellcheck disable=SC2016 # expanded in the guest
+unbound() { g '[ -z "$(cat /sys/kernel/config/usb_gadget/ioc/UDC)" ]'; }
+late_unbound() { until_true 30 late_over && unbound; }
+check "a late IOC switched back in time is never bound" late_unbound
+"$ctl" set ioc=present >/dev/null && "$ctl" set ioc-delay-ms=1000 >/dev/null
 
 # systemd: a stop right after the FPGA and IOC checks ends the program by
 # SIGTERM, at once and cleanly; Restart=always brings the home page back after
@@ -211,6 +248,7 @@ segv_code=$(g "journalctl -b -o cat -u checkmode.service | grep -o 'code=[a-z]*,
     echo "  image ready in: $built s (0 when cached)"
     echo "  boot to multi-user: $multi_user"
     echo "  QEMU start to first frame: $first_frame ms"
+    echo "  usbswitch -i to the IOC's disk mounted: $settle_ms ms"
     echo "  systemctl stop after the FPGA and IOC checks: $stopped ms"
     echo "  systemctl start to home page: $start_ms ms"
     echo "  SIGKILL to home page again: $restart_ms ms"

@@ -12,6 +12,7 @@
 #include "controlcommands.h"
 #include "controlconnection.h"
 #include "panelkeys.h"
+#include "writeall.h"
 
 #include <cerrno>
 #include <chrono>
@@ -428,20 +429,6 @@ void notifyReady()
     sendto(fd, ready, sizeof(ready) - 1, 0, reinterpret_cast<sockaddr *>(&addr),
            socklen_t(offsetof(sockaddr_un, sun_path) + std::strlen(path)));
     close(fd);
-}
-
-bool writeAll(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
 }
 
 int run()
