@@ -66,6 +66,9 @@ cp -r "$here/boardgpio" "$root/tmp/vm/"
 install -m 0755 "$agent" "$root/usr/local/lib/board/vm-agent"
 install -m 0755 "$boardtool" "$root/usr/local/lib/board/board-tool"
 install -m 0755 "$here/guest/board-shell" "$root/usr/local/lib/board/"
+# bench/vm-start-ratio.sh's bare window, built beside the agent (not enabled).
+install -m 0755 "$(dirname "$agent")/vm-bare-window" "$root/usr/local/lib/board/bare-window"
+install -m 0644 "$here/guest/bare-window.service" "$root/etc/systemd/system/"
 for tool in usbswitch iocboot flash; do
     ln -sf ../lib/board/board-tool "$root/usr/local/bin/$tool"
 done
