@@ -66,8 +66,8 @@ while IFS= read -r assignment; do
     environment[${assignment%%=*}]=${assignment#*=}
 done < <(unit_values Environment)
 
-# linuxfb:fb=/dev/fb0:size=800x480:mmsize=211x127
-#   -> vnc:size=800x480:mmsize=211x127:port=N
+# linuxfb:fb=/dev/fb0:size=800x480:mmsize=203x122
+#   -> vnc:size=800x480:mmsize=203x122:port=N
 # The screen's geometry stays; what names the device goes.
 platform=${environment[QT_QPA_PLATFORM]:-}
 case $platform in

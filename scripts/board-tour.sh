@@ -1,25 +1,37 @@
 #!/usr/bin/env bash
 # The check mode as the board runs it, walked through with the panel's keys
-# alone. Runs INSIDE the simulated board:
+# alone, on either board:
 #
 #   boardsim -- bash scripts/board-tour.sh CHECKMODE UNIT ENVIRONMENT_FILE OUTDIR
+#   bash scripts/board-tour.sh --vm OUTDIR
 #
-# It starts CHECKMODE as checkmode.service would (scripts/as-unit.sh: the
-# unit's command line and environment file, Qt's vnc platform in place of
-# linuxfb) and presses keys only on the simulated keypad, /dev/input/event1,
-# as Linux key codes that Qt's evdev keyboard handler turns into Qt keys:
-# F8 opens the keyboard test, all 31 panel keys are pressed once, clear + 1
-# returns home, F9 then F1 lights the danger lamp, F10 then F1 reads the
-# FPGA's identification. Screenshots come from the framebuffer (vncsnapshot)
-# into OUTDIR, with the program's debug log (checkmode.log), the board's
-# transcript (transcript.jsonl) and a report of what was seen (report.txt). Exits non-zero when a step did not happen.
+# On the simulated board (run INSIDE it) it starts CHECKMODE as
+# checkmode.service would (scripts/as-unit.sh: the unit's command line and
+# environment file, Qt's vnc platform in place of linuxfb) and photographs the
+# framebuffer with vncsnapshot; on the virtual board (scripts/vm.sh, booted,
+# with BOARDSIM_CONTROL naming its control socket) systemd has started the
+# installed package and QEMU's screendump photographs the screen. How each
+# board is reached is in scripts/tour-on-boardsim.sh and tour-on-vm.sh; the
+# walk is the same. Keys go only to the keypad, /dev/input/event1, as Linux
+# key codes that Qt's evdev keyboard handler turns into Qt keys: F8 opens the
+# keyboard test, all 31 panel keys are pressed once, clear + 1 returns home,
+# F9 then F1 lights the danger lamp, F10 then F1 reads the FPGA's
+# identification. Screenshots go into OUTDIR, with the program's debug log
+# (checkmode.log), the board's transcript (transcript.jsonl) and a report of
+# what was seen (report.txt). Exits non-zero when a step did not happen.
 set -euo pipefail
-checkmode=$1 unit=$2 environment_file=$3 out=$4
 here=$(cd "$(dirname "$0")" && pwd)
+if [ "${1:-}" = --vm ]; then
+    board=vm out=$2
+else
+    board=boardsim checkmode=$1 unit=$2 environment_file=$3 out=$4
+fi
 ctl=${BOARDSIM_CTL:-boardsim-ctl}
 mkdir -p "$out"
-rm -f "$out"/*.jpg "$out/report.txt"
 log=$out/checkmode.log
+# shellcheck source=SCRIPTDIR/tour-on-boardsim.sh
+. "$here/tour-on-$board.sh"
+rm -f "$out"/*."$shot_type" "$out/report.txt"
 
 # The board's facts, NAME=VALUE a line: every key the keyboard test counts, by
 # its name on the panel, among them.
@@ -29,40 +41,29 @@ while IFS='=' read -r name value; do fact[$name]=$value; done <"$out/facts.txt"
 read -ra panel_keys <<<"${fact[panel_keys]}"
 lamp_line=${fact[danger_lamp_line]}
 
-display=$(bash "$here/free-vnc-display.sh")
-bash "$here/as-unit.sh" "$unit" "$environment_file" "$checkmode" $((5900 + display)) \
-    >"$log" 2>&1 &
-app=$!
-trap 'kill -TERM $app 2>/dev/null || true; wait $app 2>/dev/null || true' EXIT
+board_start
+trap board_end EXIT
 
 fail() {
     echo "board-tour: $*" >&2
     "$ctl" transcript >"$out/transcript.jsonl" || true
     exit 1
 }
-# By address: a fresh chroot has no /etc/hosts to name localhost. Qt 5.15's
-# vnc server hands out its pixels blue first whatever layout the client asks
-# for (a screen of rgb(225, 26, 26) arrives as rgb(26, 26, 225)), so red and
-# blue are put back in their places; the board's linuxfb has no such step.
-shot() {
-    vncsnapshot -quiet -quality 95 "127.0.0.1:$display" "$out/$1.jpg" >/dev/null 2>&1 &&
-        convert "$out/$1.jpg" -color-matrix "0 0 1 0 1 0 1 0 0" -quality 95 "$out/$1.jpg"
-}
 # "r,g,b" of one pixel of a screenshot
 pixel() {
-    convert "$out/$1.jpg" -format \
+    convert "$out/$1.$shot_type" -format \
         "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
 # The soft-key bar's Home button is light grey on the black window.
 bar_shown() { [ "$(pixel "$1" 40 420 | cut -d, -f1)" -gt 200 ]; }
-# until SECONDS COMMAND...: polls COMMAND every 100 ms
+# until SECONDS COMMAND...: polls COMMAND every 100 ms (by the clock: a
+# screenshot of the virtual board takes most of a second itself)
 until_true() {
-    local tries=$(($1 * 10))
+    local until=$((SECONDS + $1))
     shift
     while ! "$@"; do
-        kill -0 $app 2>/dev/null || fail "the check mode ended early (see $log)"
-        tries=$((tries - 1))
-        [ $tries -gt 0 ] || return 1
+        board_running || fail "the check mode ended early (see $log)"
+        [ $SECONDS -lt "$until" ] || return 1
         sleep 0.1
     done
 }
@@ -76,10 +77,14 @@ shot_shows_lamp_page() { shot "$1" && bar_shown "$1" && ! light "$1" 300 250; }
 shot_shows_ioc_page() { shot "$1" && bar_shown "$1" && light "$1" 300 250 && light "$1" 720 120; }
 shot_hides_bar() { shot "$1" && ! bar_shown "$1"; }
 tap() { "$ctl" key tap "$1" >/dev/null; }
-counted() { grep -c '^progBar 1$' "$log" || true; }
+counted() {
+    board_log
+    grep -c '^progBar 1$' "$log" || true
+}
 counted_at_least() { [ "$(counted)" -ge "$1" ]; }
 
-until_true 60 shot_shows_bar 01-home || fail "no home page on the framebuffer after 60 s"
+until_true "$first_frame_s" shot_shows_bar 01-home ||
+    fail "no home page on the screen after $first_frame_s s"
 
 tap F8
 until_true 30 shot_hides_bar 02-keyboard-test || fail "F8 did not open the keyboard test"
@@ -107,14 +112,15 @@ until_true 30 lamp_on || fail "F1 on the lamp page did not drive line $lamp_line
 tap F10
 until_true 30 shot_shows_ioc_page 06-ioc-fpga || fail "F10 did not open the IOC and FPGA page"
 tap F1
-fpga_read() { grep -qxF "fpga Identification: \"${fact[flash_identification]}\"" "$log"; }
+fpga_read() { board_log && grep -qxF "fpga Identification: \"${fact[flash_identification]}\"" "$log"; }
 until_true 60 fpga_read || fail "F10 then F1 did not read the FPGA's identification"
 sleep 0.3
 shot 07-fpga-verdict
 
 "$ctl" transcript >"$out/transcript.jsonl"
+board_log
 {
-    echo "The check mode as the board runs it, keys from the simulated keypad"
+    echo "The check mode as the board runs it, on $board_name, keys from its keypad"
     echo "  keys counted: $keys_counted of ${#panel_keys[@]}"
     echo "  danger lamp (line $lamp_line): $("$ctl" gpio "$lamp_line")"
     echo "  FPGA answer: $(grep -m 1 '^fpga Identification' "$log")"

@@ -24,6 +24,12 @@ packages=(
     # debootstrap also makes the chroots of scripts/chroot-check.sh and
     # scripts/armhf-check.sh
     qemu-system-x86 qemu-utils debootstrap e2fsprogs dosfstools mtools
+    # a viewer of QEMU's VNC display for scripts/run.sh --vm (Debian's QEMU
+    # window, qemu-system-gui, would bring GTK and two dozen packages)
+    xtightvncviewer
+    # and the 32-bit ARM board (scripts/vm.sh --arch armhf): its armhf root is
+    # finished by its own maintainer scripts under qemu-user's binfmt_misc entry
+    qemu-system-arm qemu-user-static binfmt-support
 )
 
 missing=()

@@ -3,7 +3,8 @@
 #   scripts/test.sh          the default build
 #   scripts/test.sh asan     with AddressSanitizer and UndefinedBehaviorSanitizer
 #   scripts/test.sh tsan     the encoder and window tests with ThreadSanitizer
-#   scripts/test.sh vm       the check mode on the virtual board (QEMU, root)
+#   scripts/test.sh vm       the check mode on the virtual boards (QEMU, root)
+# Further arguments go to ctest (scripts/test.sh vm -LE armhf).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-default}
@@ -25,4 +26,4 @@ if [ "$preset" = tsan ]; then
     # Qt is not built with ThreadSanitizer; tests/tsan.supp says what it cannot see.
     export TSAN_OPTIONS=${TSAN_OPTIONS:-suppressions=$PWD/tests/tsan.supp:second_deadlock_stack=1}
 fi
-ctest --preset "$preset"
+ctest --preset "$preset" "${@:2}"

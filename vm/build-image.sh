@@ -19,12 +19,24 @@ work=$(dirname "$out")
 base=$work/base
 root=$work/root.tmp
 mirror=${VM_MIRROR:-http://deb.debian.org/debian}
+# VM_ARCH=armhf: the ARM board (vm/armhf.sh).
+arch=${VM_ARCH:-amd64} flavour=amd64 initrd_modules=(virtio_pci virtio_blk ext4)
+if [ "$arch" = armhf ]; then
+    # shellcheck source=vm/armhf.sh
+    . "$here/armhf.sh"
+    flavour=$armhf_flavour initrd_modules=("${armhf_initrd_modules[@]}")
+    armhf_binfmt
+fi
 # linux-headers for the GPIO module's kbuild; purged again below.
-include=systemd-sysv,udev,kmod,linux-image-amd64,linux-headers-amd64
+include=systemd-sysv,udev,kmod,linux-image-$flavour,linux-headers-$flavour
 
 if [ "$(cat "$base/.vm-base" 2>/dev/null)" != "$include" ]; then
     rm -rf "$base" "$base.tmp"
-    debootstrap --variant=minbase --include="$include" bookworm "$base.tmp" "$mirror"
+    if [ "$arch" = armhf ]; then
+        armhf_debootstrap "$include" "$base.tmp" "$mirror"
+    else
+        debootstrap --variant=minbase --include="$include" bookworm "$base.tmp" "$mirror"
+    fi
     echo "$include" >"$base.tmp/.vm-base"
     mv "$base.tmp" "$base"
 fi
@@ -55,9 +67,13 @@ cp -r "$here/boardgpio" "$root/tmp/vm/"
 install -m 0755 "$agent" "$root/usr/local/lib/board/vm-agent"
 install -m 0755 "$boardtool" "$root/usr/local/lib/board/board-tool"
 install -m 0755 "$here/guest/board-shell" "$root/usr/local/lib/board/"
-if [ -n "${4:-}" ]; then
-    install -m 0755 "$4" "$root/usr/local/lib/board/kernel-rows"
-fi
+# bench/vm-start-ratio.sh's bare window, built beside the agent (not enabled).
+install -m 0755 "$(dirname "$agent")/vm-bare-window" "$root/usr/local/lib/board/bare-window"
+install -m 0644 "$here/guest/bare-window.service" "$root/etc/systemd/system/"
+# The kernel rows (tests/boardsim/kernelrows), built beside the agent, run
+# in the guest against its own kernel.
+rows=$(dirname "$agent")/kernelrows/kernel-rows
+[ ! -f "$rows" ] || install -m 0755 "$rows" "$root/usr/local/lib/board/kernel-rows"
 for tool in usbswitch iocboot flash; do
     ln -sf ../lib/board/board-tool "$root/usr/local/bin/$tool"
 done
@@ -68,7 +84,7 @@ install -m 0644 "$here/guest/board-modules.conf" "$root/etc/modules-load.d/board
 echo board >"$root/etc/hostname"
 # Only what finds and mounts the root disk: 6.5 MB instead of 36.
 sed -i 's/^MODULES=.*/MODULES=list/' "$root/etc/initramfs-tools/initramfs.conf"
-printf '%s\n' virtio_pci virtio_blk ext4 >"$root/etc/initramfs-tools/modules"
+printf '%s\n' "${initrd_modules[@]}" >"$root/etc/initramfs-tools/modules"
 
 # The IOC's flash disk: an MBR with one FAT partition from sector 2048 that
 # holds firmware.bin, served by the USB gadget (written without a loop device).

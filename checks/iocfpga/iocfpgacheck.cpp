@@ -134,13 +134,18 @@ void iocFpgaCheck::iocIdCheck()
     // the switch-over commands take is part of it.
     PictTimerMsg msg;
     runBoardTool(UsbSwitchInCommand);
-    runBoardTool(IocBootInCommand);
+    // Asked to end meanwhile: the IOC would only be switched back at once.
+    if (!boardToolsStopping())
+        runBoardTool(IocBootInCommand);
     msg.timerStart();
     // The window may be closed, and this page deleted, while the dialog's
     // loop runs: then there are no labels left to fill, but the IOC must
     // still be switched back.
     const QPointer<iocFpgaCheck> page(this);
-    msg.exec(); // Escape ends the wait early; the check goes on the same way
+    // Escape ends the wait early, and so does the end of the program (exec()
+    // returns at once once the application has been told to quit); the
+    // check goes on the same way.
+    msg.exec();
     if (page)
         searchIocUsbMemory();
     // The IOC goes back even when it was not found: it must not stay on USB.

@@ -83,8 +83,7 @@ bool parseInt(const std::string &text, int *value)
 
 std::string usage(C id)
 {
-    const ControlCommandSpec &c = controlCommand(id);
-    return error(std::string("usage: ") + c.name + (*c.arguments ? " " : "") + c.arguments);
+    return error(controlUsageMessage(id));
 }
 
 std::string readFile(const std::string &path)
@@ -394,16 +393,14 @@ std::string Agent::handle(const std::string &line)
             return usage(C::WaitTranscript);
         return waitTranscript(size_t(n), m);
     case C::Key: {
-        bool press = false, release = false;
-        if (!panelKeyEdges(a[0], &press, &release))
-            return usage(C::Key);
-        const board::PanelKey *key = board::findPanelKey(a[1]);
-        if (!key)
-            return error("the panel has no key '" + a[1] + "'");
-        if (press)
-            m_keypad.report(EV_KEY, key->linuxKey, 1);
-        if (release)
-            m_keypad.report(EV_KEY, key->linuxKey, 0);
+        std::string why;
+        const PanelKeyRequest request = panelKeyRequest(a, &why);
+        if (!request.key)
+            return error(why);
+        if (request.press)
+            m_keypad.report(EV_KEY, request.key->linuxKey, 1);
+        if (request.release)
+            m_keypad.report(EV_KEY, request.key->linuxKey, 0);
         return "ok";
     }
     case C::Exec:

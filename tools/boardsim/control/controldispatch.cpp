@@ -89,9 +89,7 @@ std::string toolReply(const std::string &name, const ToolActions::Answer &answer
 
 std::string usage(C id)
 {
-    const ControlCommandSpec &command = controlCommand(id);
-    return error(std::string("usage: ") + command.name + (*command.arguments ? " " : "") +
-                 command.arguments);
+    return error(controlUsageMessage(id));
 }
 
 // Entry i of a handler table handles command i.
@@ -252,15 +250,13 @@ ControlDispatch::Reply ControlDispatch::gone(int, const Args &a)
 // packet. The input core drops a press of a key that is down already.
 ControlDispatch::Reply ControlDispatch::key(int, const Args &a)
 {
-    bool press = false, release = false;
-    if (!panelKeyEdges(a[0], &press, &release))
-        return usage(C::Key);
-    const board::PanelKey *key = board::findPanelKey(a[1]);
-    if (!key)
-        return error("the panel has no key '" + a[1] + "'");
+    std::string why;
+    const PanelKeyRequest request = panelKeyRequest(a, &why);
+    if (!request.key)
+        return error(why);
     for (int value : {1, 0}) {
-        if (value ? press : release) {
-            m_board.evdev.report(keypadNode, EV_KEY, unsigned(key->linuxKey), value);
+        if (value ? request.press : request.release) {
+            m_board.evdev.report(keypadNode, EV_KEY, unsigned(request.key->linuxKey), value);
             m_board.evdev.report(keypadNode, EV_SYN, SYN_REPORT, 0);
         }
     }

@@ -59,6 +59,25 @@ public:
         return true;
     }
 
+    // A reply of several lines, "ok N" and N more: those N lines.
+    std::optional<QStringList> callLines(C id, const std::vector<std::string> &args = {})
+    {
+        QString payload;
+        if (!call(id, args, &payload))
+            return std::nullopt;
+        QStringList lines;
+        const int count = payload.toInt();
+        for (int i = 0; i < count; ++i) {
+            std::string line;
+            if (!conn.readLine(&line, replyMs)) {
+                error = QString::fromStdString(conn.lastError());
+                return std::nullopt;
+            }
+            lines.append(QString::fromStdString(line));
+        }
+        return lines;
+    }
+
     std::optional<int> callInt(C id, const std::vector<std::string> &args = {})
     {
         QString payload;
@@ -189,18 +208,25 @@ std::optional<QString> BoardSimClient::scenario(const QString &key)
 
 std::optional<QVector<QJsonObject>> BoardSimClient::transcript(int from)
 {
-    QString payload;
-    if (!d->call(C::Transcript, {word(from)}, &payload))
+    const std::optional<QStringList> lines = d->callLines(C::Transcript, {word(from)});
+    if (!lines)
         return std::nullopt;
     QVector<QJsonObject> result;
-    const int count = payload.toInt();
-    for (int i = 0; i < count; ++i) {
-        std::string line;
-        if (!d->conn.readLine(&line, d->replyMs)) {
-            d->error = QString::fromStdString(d->conn.lastError());
-            return std::nullopt;
-        }
-        result.append(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    for (const QString &line : *lines)
+        result.append(QJsonDocument::fromJson(line.toUtf8()).object());
+    return result;
+}
+
+std::optional<QMap<QString, QString>> BoardSimClient::facts()
+{
+    const std::optional<QStringList> lines = d->callLines(C::Facts);
+    if (!lines)
+        return std::nullopt;
+    QMap<QString, QString> result;
+    for (const QString &line : *lines) {
+        const int equals = line.indexOf('=');
+        if (equals > 0)
+            result.insert(line.left(equals), line.mid(equals + 1));
     }
     return result;
 }

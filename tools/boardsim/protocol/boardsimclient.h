@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -86,6 +87,10 @@ public:
     // `timeoutMs` passed; returns the count then. Lets a client follow the
     // transcript without polling.
     std::optional<int> waitForTranscript(int knownCount, int timeoutMs);
+
+    // ---- The board's facts (boardfacts.h), as NAME -> VALUE ----
+    // Its panel keys, GPIO lines by role and flash answer, as scripts read them.
+    std::optional<QMap<QString, QString>> facts();
 
     // ---- Everything at once, for a panel that shows the board ----
     // {"position", "pending", "readers", "gone", "ioctlFails", "evdevRecordSize",

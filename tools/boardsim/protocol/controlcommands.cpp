@@ -1,5 +1,7 @@
 #include "controlcommands.h"
 
+#include "panelkeys.h"
+
 #include <cstdio>
 #include <iterator>
 
@@ -95,9 +97,21 @@ std::string controlRequest(ControlCommand id, const std::vector<std::string> &ar
     return line;
 }
 
-bool panelKeyEdges(const std::string &action, bool *press, bool *release)
+std::string controlUsageMessage(ControlCommand id)
 {
-    *press = action == "press" || action == "tap";
-    *release = action == "release" || action == "tap";
-    return *press || *release;
+    const ControlCommandSpec &c = controlCommand(id);
+    return std::string("usage: ") + c.name + (*c.arguments ? " " : "") + c.arguments;
+}
+
+PanelKeyRequest panelKeyRequest(const std::vector<std::string> &args, std::string *why)
+{
+    PanelKeyRequest request;
+    const std::string &action = args.at(0);
+    request.press = action == "press" || action == "tap";
+    request.release = action == "release" || action == "tap";
+    if (!request.press && !request.release)
+        *why = controlUsageMessage(C::Key);
+    else if (!(request.key = board::findPanelKey(args.at(1))))
+        *why = "the panel has no key '" + args.at(1) + "'";
+    return request;
 }

@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace board {
+struct PanelKey;
+}
+
 // The control socket's vocabulary, in one place: the simulator's dispatch
 // binds a handler to each entry, boardsim-ctl prints the usage from it and
 // checks the argument count before sending, and the client library and the
@@ -58,8 +62,19 @@ const ControlCommandSpec &controlCommand(ControlCommand id);
 const ControlCommandSpec *findControlCommand(const std::string &name);
 // The usage of every command a user may type (the tools' own exec/act left out).
 std::string controlUsage();
-// The edges a "key" command asks for: "press", "release" or "tap" (a press,
-// then a release). False for any other word.
-bool panelKeyEdges(const std::string &action, bool *press, bool *release);
+// "usage: NAME ARGUMENTS", the message of the error reply to a malformed request.
+std::string controlUsageMessage(ControlCommand id);
+
+// What a "key ACTION NAME" request asks of the keypad: the key by its panel
+// name, and the edges ("press", "release", or "tap": a press, then a release).
+struct PanelKeyRequest
+{
+    const board::PanelKey *key = nullptr; // nullptr: the request is refused
+    bool press = false;
+    bool release = false;
+};
+// The request of the command's two arguments; when it names no key, `*why`
+// holds the error reply's message, the same from every board.
+PanelKeyRequest panelKeyRequest(const std::vector<std::string> &args, std::string *why);
 // The request line for `id` with its arguments (already encoded words).
 std::string controlRequest(ControlCommand id, const std::vector<std::string> &args = {});
