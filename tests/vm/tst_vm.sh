@@ -62,6 +62,13 @@ cp "$out/00-first-frame.png" "$out/vm-01-home.png"
 check "first frame: the soft-key bar where X has it" \
     [ "$(bar_difference "$out/vm-01-home.png" "$src/docs/01-home.png")" -le 30 ]
 multi_user=$(g "systemd-analyze time" | sed -n 's/.*reached after \(.*\) in userspace.*/\1/p')
+# KDGETMODE (0x4B3B) on the foreground console: 0 is KD_TEXT.
+console_mode() { g "perl -e 'open(T, \"<\", \"/dev/tty0\") or die; \$m = pack(\"L\", 9); ioctl(T, 0x4B3B, \$m) or die; print unpack(\"L\", \$m), \"\\n\"'"; }
+# KDGKBMODE (0x4B44) of the LCD's console: 4 is K_OFF. The kernel's console
+# keyboard reads the keypad too: unless it is off, Home (Scroll Lock) holds
+# the console's output and a later write to it blocks the program.
+keyboard_mode() { g "perl -e 'open(T, \"<\", \"/dev/tty1\") or die; \$m = pack(\"L\", 9); ioctl(T, 0x4B44, \$m) or die; print unpack(\"L\", \$m), \"\\n\"'"; }
+check "the console's keyboard off while the check mode runs" [ "$(keyboard_mode)" = 4 ]
 check "no getty on tty1 beside the check mode" \
     [ "$(g 'systemctl is-active getty@tty1.service')" != active ]
 input_names() { g 'cat /sys/class/input/event[01]/device/name' | tr '\n' '|'; }
@@ -214,9 +221,8 @@ check "systemctl stop ends it by SIGTERM, not by the time-out" \
     [ -z "$(g 'journalctl -b -o cat -u checkmode.service | grep -i "timed out"')" ]
 check "it exited with status 0 (code $(unit_is ExecMainCode), status $(unit_is ExecMainStatus))" \
     [ "$(unit_is ExecMainCode)/$(unit_is ExecMainStatus)/$(unit_is Result)" = 1/0/success ]
-# KDGETMODE (0x4B3B) on the foreground console: 0 is KD_TEXT.
-console_mode() { g "perl -e 'open(T, \"<\", \"/dev/tty0\") or die; \$m = pack(\"L\", 9); ioctl(T, 0x4B3B, \$m) or die; print unpack(\"L\", \$m), \"\\n\"'"; }
 check "the console back in text mode" [ "$(console_mode)" = 0 ]
+check "and its keyboard back on" [ "$(keyboard_mode)" != 4 ]
 check "no core dump" [ -z "$(g 'journalctl -b -o cat | grep -i "dumped core"')" ]
 home_after() { # NAME COMMAND: ms from COMMAND to the home page
     local t0
