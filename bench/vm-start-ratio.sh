@@ -5,7 +5,7 @@
 # alternately, RUNS times each (5 by default). Reports the figures and their
 # ratio; asserts nothing. Boots the virtual board (scripts/vm.sh) and powers it
 # off again, unless it runs already.
-#   bench/vm-start-ratio.sh [RUNS]
+#   bench/vm-start-ratio.sh [RUNS]      (VM_ARCH=armhf: on the ARM board)
 set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
