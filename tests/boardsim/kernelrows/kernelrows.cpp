@@ -313,8 +313,10 @@ private:
     }
 
     // A directory's entries, sorted, without other lines than the rows' own (a board's
-    // check mode exports its own beside them) and, unless `all`, without the driver core's
-    // entries of a device, which gpiolib-sysfs does not make.
+    // check mode exports its own beside them), without other chips than the board's at
+    // base 0 (QEMU's ARM machine has a GPIO controller of its own, gpiochip2040) and,
+    // unless `all`, without the driver core's entries of a device, which gpiolib-sysfs
+    // does not make.
     static std::string list(const std::string &dir, bool all)
     {
         DIR *d = ::opendir((gpioDir + dir).c_str());
@@ -327,7 +329,8 @@ private:
                               n.find_first_not_of("0123456789", 4) == std::string::npos;
             const int number = line ? std::atoi(n.c_str() + 4) : -1;
             const bool core = n == "device" || n == "power" || n == "subsystem" || n == "uevent";
-            if (n == "." || n == ".." || (core && !all) ||
+            const bool otherChip = n.compare(0, 8, "gpiochip") == 0 && n != "gpiochip0";
+            if (n == "." || n == ".." || (core && !all) || otherChip ||
                 (line && (number < firstRowLine || number >= firstRowLine + rowLineCount)))
                 continue;
             names.push_back(n);
