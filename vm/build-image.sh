@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the virtual board's disk image from Debian's packages:
-#   vm/build-image.sh DEB AGENT OUT [KERNEL_ROWS]
-# DEB is the checkmode package, AGENT the static guest agent, OUT the folder
-# that receives disk.img, vmlinuz and initrd.img; KERNEL_ROWS the static
-# kernel-rows program of the tests (tests/boardsim/kernelrows). Debootstrap's root is kept
-# in build/vm/base and copied for each image, so a new package costs a
+#   vm/build-image.sh DEB AGENT OUT
+# DEB is the checkmode package, AGENT the static guest agent (the board tool,
+# the bare window and the kernel rows of the tests are taken from beside it),
+# OUT the folder that receives disk.img, vmlinuz and initrd.img. Debootstrap's
+# root is kept in build/vm/base and copied for each image, so a new package costs a
 # minute, not three. No loop device and no mount outlive the build: the
 # chroot's /proc, /sys and /dev are bound only while it runs.
 set -euo pipefail
