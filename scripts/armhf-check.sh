@@ -133,7 +133,7 @@ install_packages() {
 
     local started
     started=$(now)
-    if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+    if ! dpkg --print-foreign-architectures | grep -x armhf >/dev/null; then
         say "adding the armhf architecture"
         dpkg --add-architecture armhf || fail "dpkg --add-architecture armhf"
         added_architecture=yes

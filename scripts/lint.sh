@@ -29,7 +29,7 @@ mapfile -t cxx < <(git ls-files '*.cpp' '*.h' '*.c' ':!vm/boardgpio')
 mapfile -t units < <(git ls-files '*.cpp' '*.c' ':!vm/boardgpio')
 # Every tracked file that starts with a shell interpreter line.
 mapfile -t shells < <(git ls-files | while read -r f; do
-    [ -f "$f" ] && head -n1 "$f" | grep -qE '^#!.*\b(ba)?sh\b' && echo "$f"
+    [ -f "$f" ] && head -n1 "$f" | grep -E '^#!.*\b(ba)?sh\b' >/dev/null && echo "$f"
 done)
 
 step "clang-format (${#cxx[@]} files)"
@@ -37,6 +37,13 @@ clang-format --dry-run -Werror "${cxx[@]}" || finding clang-format
 
 step "shellcheck (${#shells[@]} scripts)"
 shellcheck -x "${shells[@]}" || finding shellcheck
+
+# Under pipefail, a writer still writing when "grep -q" has found its line and
+# left dies of SIGPIPE, and the pipeline fails although the line was there:
+# once the output outgrows the pipe, a wait for a transcript line never ends.
+step "no pipe into grep -q"
+! grep -nE '(^|[^|])\|[[:space:]]*grep[[:space:]]+(-[a-zA-Z]*q|--quiet)' "${shells[@]}" ||
+    finding "a pipe into grep -q (read it all: grep ... >/dev/null)"
 
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" -j "$jobs" >/dev/null

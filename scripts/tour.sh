@@ -92,7 +92,7 @@ keys F2
 shot 13-ioc-searching 2.5
 # The check ends with "usbswitch -f"; wait for it, bounded.
 for _ in $(seq 150); do
-    "$ctl" transcript | grep -q '"path": "usbswitch", "args": \["-f"\]' && break
+    "$ctl" transcript | grep '"path": "usbswitch", "args": \["-f"\]' >/dev/null && break
     sleep 0.1
 done
 shot 14-ioc-fpga-verdicts 0.8

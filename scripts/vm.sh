@@ -131,7 +131,7 @@ start() {
 # The screen in QEMU's own window where Debian's qemu-system-gui provides
 # one, else on a VNC display of QEMU's, shown by a VNC viewer.
 show() {
-    if qemu-system-x86_64 -display help 2>/dev/null | grep -qx gtk; then
+    if qemu-system-x86_64 -display help 2>/dev/null | grep -x gtk >/dev/null; then
         start gtk
         return
     fi

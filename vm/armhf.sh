@@ -50,7 +50,7 @@ armhf_image_key() {
 # agent and tools are built beside it there.
 armhf_build() {
     local jobs=${JOBS:-$(nproc)}
-    if dpkg-query -W -f='${Status}\n' qtbase5-dev:armhf 2>/dev/null | grep -q 'ok installed'; then
+    if dpkg-query -W -f='${Status}\n' qtbase5-dev:armhf 2>/dev/null | grep 'ok installed' >/dev/null; then
         bash scripts/package.sh armhf >&2
         cmake --build build/package-armhf --target vm-agent vm-board-tool kernel-rows -j "$jobs" >&2
         agent=build/package-armhf/vm/vm-agent

@@ -22,7 +22,7 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 until_seen() {
     local i
     for ((i = 0; i < 1200; i++)); do
-        "$ctl" transcript | grep -q "$1" && return 0
+        "$ctl" transcript | grep "$1" >/dev/null && return 0
         sleep 0.05
     done
     echo "  never saw $1"
@@ -54,7 +54,7 @@ row() {
     # Keys reach the window once it is shown and active, which nothing
     # outside it marks: they are pressed again until a board tool runs.
     local tries=0
-    until [ ${#keys[@]} -eq 0 ] || "$ctl" transcript | grep -q '"op": "exec"'; do
+    until [ ${#keys[@]} -eq 0 ] || "$ctl" transcript | grep '"op": "exec"' >/dev/null; do
         [ $((tries += 1)) -le 30 ] || { echo "  no board tool ran" && kill -KILL $app && return; }
         for key in "${keys[@]}"; do tap "$key"; done
         sleep 1

@@ -111,7 +111,7 @@ while read -r step signal _; do
     start_in "$step" || continue
     if [ "$step" != debootstrap ]; then
         for point in "$chroot" "$chroot/proc" "$chroot/sys" "$chroot/dev"; do
-            mounts_below | grep -qx "$point" || fail "$point was not mounted before the signal"
+            mounts_below | grep -x "$point" >/dev/null || fail "$point was not mounted before the signal"
         done
     fi
     kill "-$signal" "$pid"

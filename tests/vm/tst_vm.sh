@@ -146,7 +146,7 @@ tap F10
 check "F10 opens the IOC/FPGA page" until_true 20 ioc_shown vm-08-ioc-fpga
 tap F1
 # The product's debug line for one FPGA read, as qDebug quotes the text.
-fpga_read() { journal | grep -qxF "fpga Identification: \"$1\""; }
+fpga_read() { journal | grep -xF "fpga Identification: \"$1\"" >/dev/null; }
 check "F1 reads the FPGA's identification" until_true 30 fpga_read "Identification: 0xc22015"
 # The verdicts as the screen shows them, read back by OCR (which may take
 # the I of IOC for an l, hence only the words after it).
@@ -157,7 +157,7 @@ verdict() { # IMAGE GEOMETRY
 # The tools' calls since the last clear-transcript, "tool args" joined by commas.
 calls() { "$ctl" transcript | sed 's/.*"path":"\([^"]*\)","args":\["\([^"]*\)"\].*/\1 \2/' | paste -sd,; }
 switch_over="usbswitch -i,iocboot -i,iocboot -f,usbswitch -f"
-ioc_done() { calls | grep -q "usbswitch -f"; }
+ioc_done() { calls | grep "usbswitch -f" >/dev/null; }
 # The labels change once the last tool has returned to the GUI thread.
 ioc_verdict_shown() { # IMAGE WORD
     shot "$1" && grep -qE "Check $2!" <(verdict "$1" 300x26+36+289)
@@ -173,7 +173,7 @@ check "and in the journal" [ "$(g "journalctl -b -o cat -t board-tool" |
 # program's five seconds then count from a switch-over that has settled,
 # however slow the emulation.
 check "the IOC's disk mounted from USB at /run/media/sda1" \
-    g "journalctl -b -o cat | grep -q 'Mounted run-media-sda1.mount'"
+    g "journalctl -b -o cat | grep 'Mounted run-media-sda1.mount' >/dev/null"
 # From the call of usbswitch -i (tool log) to the mount (journal), both in
 # ms since boot: reported only.
 switched=$(g "awk -F'\t' '\$3 == \"usbswitch\" && \$4 == \"-i\" { t = \$1 } END { print t }' /run/board/tools.log")
