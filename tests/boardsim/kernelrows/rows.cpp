@@ -43,7 +43,7 @@ const Row rows[] = {
     {"evdev_read: whole records only, the rest stays queued", "open nb; to 7; events R+6; events R",
      "X=7 SYN"},
     {"input_handle_abs_change: the same position again is no event",
-     "pos 5; open nb; to 5; read 4096; to 6; events 4096", "EAGAIN X=6,SYN"},
+     "to 5; open nb; to 5; read 4096; to 6; events 4096", "EAGAIN X=6,SYN"},
     {"evdev_open: every client has its own buffer",
      "open nb; turn 40; open nb; turn 40; read#1 4096; read#0 4096", "80R 34R"},
     {"evdev_write: whole records go through the input core",
@@ -107,9 +107,10 @@ const Row rows[] = {
     {"value_store: through the line's files",
      "put export 152; put gpio152/direction out; put gpio152/value 1; cat gpio152/value",
      "3 3 1 1\\n"},
-    {"value_store, direction_store: an input refuses a value, a direction only its words",
-     "put export 155; put gpio155/value 1; put gpio155/direction OUT; cat gpio155/direction",
-     "3 EPERM EINVAL in\\n"},
+    {"value_store, direction_store: an input refuses any value, a direction only its words",
+     "put export 155; put gpio155/value 1; put gpio155/value junk; put gpio155/direction OUT; "
+     "cat gpio155/direction",
+     "3 EPERM EPERM EINVAL in\\n"},
     {"active_low_store: value reads and writes inverted, direction sets the level itself",
      "put export 153; cat gpio153/active_low; put gpio153/direction out; "
      "put gpio153/active_low 1; cat gpio153/value; put gpio153/value 1; "

@@ -7,8 +7,7 @@
 // word, and the row lists the words the kernel answers. Sizes count records of the task's
 // ABI: "R" is one record (24 bytes, 16 for a 32-bit task), "2R" two, "R-1" a byte less;
 // counts print the same way, so that one row holds for both record layouts.
-//   open [nb] [gpio/FILE]  the node (or a GPIO file) read-write, O_NONBLOCK with nb; prints
-//                          only an errno
+//   open [nb]              the node read-write, O_NONBLOCK with nb; prints only an errno
 //   read SIZE | events SIZE  read SIZE bytes: the count, or the records as X=v (ABS_X), SYN,
 //                          DROP (SYN_DROPPED) or type:code=value
 //   write T C V [SIZE]     one record;  poll  revents at once;  close
@@ -20,7 +19,7 @@
 //                          (EVIOCSCLOCKID), or a bare request number
 //   bg read SIZE | bg poll  start it in a thread (blocking, 5 s at most); prints "early" if
 //                          it did not block for 200 ms;  join  its result;  signal  SIGUSR1
-//   turn N, to P, pos P, gone on|off   the target moves or unplugs the device
+//   turn N, to P, gone on|off   the target moves or unplugs the device
 //   put FILE DATA, cat FILE, ls [DIR], create FILE   sysfs GPIO files, as QFile uses them;
 //                          ls leaves out other lines than the rows' own and the driver
 //                          core's entries of every device (device, power, subsystem, uevent),

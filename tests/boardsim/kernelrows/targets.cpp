@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,51 +22,34 @@ namespace {
 class BoardsimTarget : public Target
 {
 public:
-    bool start(std::string *error)
+    bool start()
     {
-        const std::string path = ControlConnection::defaultPath();
         std::string state;
-        if (path.empty() || !m_control.connectTo(path) || !ask("state", &state)) {
-            *error = "no boardsim control socket: " +
-                     (path.empty() ? "BOARDSIM_CONTROL unset" : m_control.lastError());
-            return false;
-        }
+        if (!m_control.connectTo(ControlConnection::defaultPath()) || !ask("state", &state))
+            return fail("no boardsim control socket: " + m_control.lastError());
         // The state is one JSON object; only this number is wanted from it.
         const char key[] = "\"evdevRecordSize\":";
         const size_t at = state.find(key);
-        m_recordSize =
-            at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
-        if (m_recordSize != 24 && m_recordSize != 16) {
-            *error = "boardsim's state names no evdev record size";
-            return false;
-        }
+        recordSize = at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
+        if (recordSize != 24 && recordSize != 16)
+            return fail("boardsim's state names no evdev record size");
+        description =
+            "boardsim's FUSE node " + node() + " and GPIO files, driven by its control socket";
+        deviceName = "boardsim rotary encoder";
+        throughFuse = true;
         return true;
     }
 
-    std::string describe() const override
-    {
-        return "boardsim's FUSE node " + node() + " and GPIO files, driven by its control socket";
-    }
     std::string node() const override { return "/dev/input/event0"; }
-    std::string deviceName() const override { return "boardsim rotary encoder"; }
-    int recordSize() const override { return m_recordSize; }
-    bool throughFuse() const override { return true; }
-
     bool turn(int steps) override { return ask("turn " + std::to_string(steps)); }
     bool turnTo(int position) override { return ask("turn-to " + std::to_string(position)); }
-    bool setPosition(int position) override
-    {
-        return ask("set-position " + std::to_string(position));
-    }
     bool setGone(bool gone) override { return ask(gone ? "gone on" : "gone off"); }
 
 private:
     bool ask(const std::string &request, std::string *payload = nullptr)
     {
         std::string reply;
-        if (!m_control.request(request, &reply))
-            return fail(request + ": " + reply);
-        if (reply.compare(0, 2, "ok") != 0)
+        if (!m_control.request(request, &reply) || reply.compare(0, 2, "ok") != 0)
             return fail(request + ": " + reply);
         if (payload)
             *payload = reply.size() > 3 ? reply.substr(3) : std::string();
@@ -73,7 +57,6 @@ private:
     }
 
     ControlConnection m_control;
-    int m_recordSize = 0;
 };
 
 // The encoder's capabilities as the board's driver and the virtual board's agent declare
@@ -81,6 +64,11 @@ private:
 class UinputTarget : public Target
 {
 public:
+    UinputTarget()
+    {
+        deviceName = "kernel-rows rotary encoder";
+        recordSize = int(sizeof(input_event));
+    }
     ~UinputTarget() override { destroy(); }
 
     bool create()
@@ -94,7 +82,7 @@ public:
         abs.absinfo.maximum = INT_MAX;
         uinput_setup setup{};
         setup.id = {BUS_HOST, 0x0001, 0x0001, 0x0100};
-        std::snprintf(setup.name, sizeof(setup.name), "%s", name);
+        std::snprintf(setup.name, sizeof(setup.name), "%s", deviceName.c_str());
         char sysname[64] = {};
         if (::ioctl(m_fd, UI_SET_EVBIT, EV_ABS) != 0 || ::ioctl(m_fd, UI_SET_ABSBIT, ABS_X) != 0 ||
             ::ioctl(m_fd, UI_ABS_SETUP, &abs) != 0 || ::ioctl(m_fd, UI_DEV_SETUP, &setup) != 0 ||
@@ -112,22 +100,17 @@ public:
                 }
                 ::closedir(d);
             }
-            if (!m_node.empty() && ::access(m_node.c_str(), F_OK) == 0)
+            if (!m_node.empty() && ::access(m_node.c_str(), F_OK) == 0) {
+                description = "the kernel's evdev on a uinput device of its own (" + m_node +
+                              ") and sysfs GPIO";
                 return true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return fail("no evdev node for " + dir);
     }
 
-    std::string describe() const override
-    {
-        return "the kernel's evdev on a uinput device of its own (" + node() + ") and sysfs GPIO";
-    }
     std::string node() const override { return m_node; }
-    std::string deviceName() const override { return name; }
-    int recordSize() const override { return int(sizeof(input_event)); }
-    bool throughFuse() const override { return false; }
-
     bool turn(int steps) override
     {
         for (int i = 0; i < (steps < 0 ? -steps : steps); ++i) {
@@ -137,7 +120,6 @@ public:
         return true;
     }
     bool turnTo(int position) override { return report(position); }
-    bool setPosition(int position) override { return report(position); }
     bool setGone(bool gone) override
     {
         if (gone == (m_fd < 0))
@@ -149,8 +131,6 @@ public:
     }
 
 private:
-    static constexpr const char *name = "kernel-rows rotary encoder";
-
     void destroy()
     {
         if (m_fd < 0)
@@ -187,20 +167,18 @@ private:
 
 } // namespace
 
-std::unique_ptr<Target> boardsimTarget(std::string *error)
+std::unique_ptr<Target> makeTarget(std::string *error)
 {
-    auto target = std::make_unique<BoardsimTarget>();
-    if (!target->start(error))
-        return nullptr;
-    return target;
-}
-
-std::unique_ptr<Target> uinputTarget(std::string *error)
-{
-    auto target = std::make_unique<UinputTarget>();
-    if (!target->create()) {
-        *error = target->lastError();
-        return nullptr;
+    if (std::getenv("BOARDSIM_CONTROL")) {
+        auto target = std::make_unique<BoardsimTarget>();
+        if (target->start())
+            return target;
+        *error = target->lastError;
+    } else {
+        auto target = std::make_unique<UinputTarget>();
+        if (target->create())
+            return target;
+        *error = target->lastError;
     }
-    return target;
+    return nullptr;
 }
