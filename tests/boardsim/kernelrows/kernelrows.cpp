@@ -58,6 +58,14 @@ std::string errnoName(int err)
 
 void onSignal(int) {}
 
+// Type, code and value: a record's last 8 bytes in either layout.
+struct Fields
+{
+    uint16_t type, code;
+    int32_t value;
+};
+static_assert(sizeof(Fields) == 8);
+
 class Runner
 {
 public:
@@ -130,20 +138,15 @@ private:
             return count(n < 0 ? -errno : n);
         Words events;
         for (ssize_t at = 0; at + m_record <= n; at += m_record) {
-            // type, code and value are the record's last 8 bytes in either layout
-            const char *end = buf.data() + at + m_record;
-            uint16_t type = 0, code = 0;
-            int32_t value = 0;
-            std::memcpy(&type, end - 8, 2);
-            std::memcpy(&code, end - 6, 2);
-            std::memcpy(&value, end - 4, 4);
-            if (type == EV_SYN && (code == SYN_REPORT || code == SYN_DROPPED) && value == 0)
-                events.push_back(code == SYN_REPORT ? "SYN" : "DROP");
-            else if (type == EV_ABS && code == ABS_X)
-                events.push_back("X=" + std::to_string(value));
+            Fields f{};
+            std::memcpy(&f, buf.data() + at + m_record - 8, 8);
+            if (f.type == EV_SYN && (f.code == SYN_REPORT || f.code == SYN_DROPPED) && !f.value)
+                events.push_back(f.code == SYN_REPORT ? "SYN" : "DROP");
+            else if (f.type == EV_ABS && f.code == ABS_X)
+                events.push_back("X=" + std::to_string(f.value));
             else
-                events.push_back(std::to_string(type) + ":" + std::to_string(code) + "=" +
-                                 std::to_string(value));
+                events.push_back(std::to_string(f.type) + ":" + std::to_string(f.code) + "=" +
+                                 std::to_string(f.value));
         }
         return join(events, ',');
     }
@@ -151,13 +154,9 @@ private:
     std::string writeRecord(int fd, const Words &w) const
     {
         std::vector<char> record(size_t(m_record), '\0');
-        char *end = record.data() + m_record;
-        const auto type = uint16_t(std::atoi(w.at(1).c_str()));
-        const auto code = uint16_t(std::atoi(w.at(2).c_str()));
-        const auto value = int32_t(std::atoi(w.at(3).c_str()));
-        std::memcpy(end - 8, &type, 2);
-        std::memcpy(end - 6, &code, 2);
-        std::memcpy(end - 4, &value, 4);
+        const Fields f{uint16_t(std::atoi(w.at(1).c_str())), uint16_t(std::atoi(w.at(2).c_str())),
+                       int32_t(std::atoi(w.at(3).c_str()))};
+        std::memcpy(record.data() + m_record - 8, &f, 8);
         const int bytes = w.size() > 4 ? size(w[4]) : m_record;
         const ssize_t n = ::write(fd, record.data(), size_t(bytes));
         return count(n < 0 ? -errno : n);
@@ -377,12 +376,8 @@ private:
             return ctl(m_target.turnTo(value));
         if (op == "gone")
             return ctl(m_target.setGone(arg == "on"));
-        if (op == "put") {
-            std::string data = w.size() > 2 ? text.substr(text.find(' ', 4) + 1) : "";
-            for (size_t at; (at = data.find("\\n")) != std::string::npos;)
-                data.replace(at, 2, "\n");
-            return put(arg, data);
-        }
+        if (op == "put")
+            return put(arg, w.at(2));
         if (op == "cat")
             return cat(arg);
         if (op == "create") {
@@ -393,9 +388,7 @@ private:
         if (op == "ls" || op == "lsall")
             return list(arg, op == "lsall");
         if (op == "kind") {
-            struct stat st
-            {
-            };
+            struct stat st = {};
             if (::lstat((gpioDir + arg).c_str(), &st) != 0)
                 return errnoName(errno);
             return S_ISLNK(st.st_mode) ? "link" : S_ISDIR(st.st_mode) ? "dir" : "file";
