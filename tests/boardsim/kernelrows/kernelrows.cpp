@@ -409,12 +409,11 @@ private:
 int main(int argc, char **)
 {
     const auto t0 = std::chrono::steady_clock::now();
-    std::string error;
-    const std::unique_ptr<Target> target = argc > 1 ? nullptr : makeTarget(&error);
-    if (!target) {
+    const std::unique_ptr<Target> target = makeTarget();
+    if (argc > 1 || !target->setUp()) {
         std::fprintf(stderr, "kernel-rows: %s\n",
                      argc > 1 ? "no arguments: the target is boardsim when BOARDSIM_CONTROL is set"
-                              : error.c_str());
+                              : target->lastError.c_str());
         return 2;
     }
     // No SA_RESTART: an interrupted read must fail with EINTR.

@@ -6,26 +6,22 @@
 
 namespace {
 
-constexpr bool usedByTheBoard(int line)
+constexpr bool isRowLine(int line)
 {
-    for (int used : board::StartupExports) {
-        if (used == line)
-            return true;
-    }
-    for (int used : board::BoardExports) {
-        if (used == line)
-            return true;
-    }
-    return line == board::DangerLampLine;
+    return line >= firstRowLine && line < firstRowLine + rowLineCount;
 }
 
 constexpr bool rowLinesAreFree()
 {
-    for (int line = firstRowLine; line < firstRowLine + rowLineCount; ++line) {
-        if (usedByTheBoard(line))
+    for (int used : board::StartupExports) {
+        if (isRowLine(used))
             return false;
     }
-    return true;
+    for (int used : board::BoardExports) {
+        if (isRowLine(used))
+            return false;
+    }
+    return !isRowLine(board::DangerLampLine);
 }
 static_assert(rowLinesAreFree(), "the rows would write lines the check mode drives");
 

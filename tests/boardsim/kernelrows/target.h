@@ -12,6 +12,8 @@ class Target
 public:
     virtual ~Target() = default;
 
+    // Connects to the board, or plugs the device in; false with lastError set.
+    virtual bool setUp() = 0;
     // The node's path now: a device that came back may have another number.
     virtual std::string node() const = 0;
     // Steps of one detent, each its own packet (ABS_X, SYN_REPORT); negative: back.
@@ -42,4 +44,4 @@ protected:
 
 // boardsim's FUSE nodes, driven through its control socket, when $BOARDSIM_CONTROL is set; else
 // a real kernel: a uinput device of this program's own, beside whatever else the machine runs.
-std::unique_ptr<Target> makeTarget(std::string *error);
+std::unique_ptr<Target> makeTarget();

@@ -22,7 +22,7 @@ namespace {
 class BoardsimTarget : public Target
 {
 public:
-    bool start()
+    bool setUp() override
     {
         std::string state;
         if (!m_control.connectTo(ControlConnection::defaultPath()) || !ask("state", &state))
@@ -71,7 +71,7 @@ public:
     }
     ~UinputTarget() override { destroy(); }
 
-    bool create()
+    bool setUp() override
     {
         m_fd = ::open("/dev/uinput", O_WRONLY | O_CLOEXEC);
         if (m_fd < 0)
@@ -125,7 +125,7 @@ public:
         if (gone == (m_fd < 0))
             return true;
         if (!gone)
-            return create();
+            return setUp();
         destroy();
         return true;
     }
@@ -141,21 +141,17 @@ private:
         // Its node goes with it: devtmpfs removes it before UI_DEV_DESTROY returns.
     }
 
-    bool post(int type, int code, int value)
-    {
-        input_event e{};
-        e.type = uint16_t(type);
-        e.code = uint16_t(code);
-        e.value = value;
-        if (::write(m_fd, &e, sizeof(e)) != ssize_t(sizeof(e)))
-            return fail(std::string("uinput write: ") + std::generic_category().message(errno));
-        return true;
-    }
-
+    // One packet; uinput hands each record of a write to the input core in turn.
     bool report(int position)
     {
-        if (!post(EV_ABS, ABS_X, position) || !post(EV_SYN, SYN_REPORT, 0))
-            return false;
+        input_event e[2] = {};
+        e[0].type = EV_ABS;
+        e[0].code = ABS_X;
+        e[0].value = position;
+        e[1].type = EV_SYN;
+        e[1].code = SYN_REPORT;
+        if (::write(m_fd, e, sizeof(e)) != ssize_t(sizeof(e)))
+            return fail(std::string("uinput write: ") + std::generic_category().message(errno));
         m_position = position;
         return true;
     }
@@ -167,18 +163,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Target> makeTarget(std::string *error)
+std::unique_ptr<Target> makeTarget()
 {
-    if (std::getenv("BOARDSIM_CONTROL")) {
-        auto target = std::make_unique<BoardsimTarget>();
-        if (target->start())
-            return target;
-        *error = target->lastError;
-    } else {
-        auto target = std::make_unique<UinputTarget>();
-        if (target->create())
-            return target;
-        *error = target->lastError;
-    }
-    return nullptr;
+    if (std::getenv("BOARDSIM_CONTROL"))
+        return std::make_unique<BoardsimTarget>();
+    return std::make_unique<UinputTarget>();
 }
