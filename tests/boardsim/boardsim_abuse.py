@@ -103,6 +103,12 @@ def request(s, line):
     return reply.decode(errors="replace").rstrip("\n")
 
 
+def expect(s, line, want):
+    got = request(s, line)
+    if got != want:
+        failures.append(f"{line}: {got!r}, want {want!r}")
+
+
 def position(s):
     return int(request(s, "position").split()[1])
 
@@ -221,11 +227,8 @@ def huge_turn():
 
     hold_cost("huge-turn", lambda: leave_turning(100000), lambda: leave_turning(1000000), 10, 3)
     s = connect()
-    for line, want in (("turn 100000000", "error turn: at most 1000000 steps at once"),
-                       ("turn 1e8", "error usage: turn N")):
-        got = request(s, line)
-        if got != want:
-            failures.append(f"{line}: {got!r}, want {want!r}")
+    expect(s, "turn 100000000", "error turn: at most 1000000 steps at once")
+    expect(s, "turn 1e8", "error usage: turn N")
 
 
 def million_steps():
@@ -245,16 +248,11 @@ def million_steps():
     start = position(s)
 
     def turns(steps):
-        for line, want in ((f"turn {steps}", "ok"), (f"turn -{steps}", "ok"),
-                           (f"turn {steps}", "ok")):
-            got = request(s, line)
-            if got != want:
-                failures.append(f"{line}: {got!r}, want {want!r}")
+        for line in (f"turn {steps}", f"turn -{steps}", f"turn {steps}"):
+            expect(s, line, "ok")
 
     hold_cost("million-steps", lambda: turns(100000), lambda: turns(1000000), 10, 3)
-    got = request(s, "position")
-    if got != f"ok {start + 1100000}":
-        failures.append(f"position: {got!r}, want {start + 1100000}")
+    expect(s, "position", f"ok {start + 1100000}")
     done.set()
     request(s, "turn 1")  # wakes the reader for its last read
     reader.join(5)
