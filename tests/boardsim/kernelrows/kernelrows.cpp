@@ -1,4 +1,4 @@
-// Runs the kernel rows (rows.cpp) and prints one line a row, TAP-like: on boardsim when
+// Runs the kernel rows (rows.h) and prints one line a row, TAP-like: on boardsim when
 // $BOARDSIM_CONTROL is set, else on a uinput device of its own. Rows where boardsim's answer
 // differs from the kernel's for FUSE's sake say so on both targets. Exits 0 when every row gave
 // its target's answer, 1 otherwise, 2 on a set-up error. Plain C++ and libc: it runs in the
@@ -18,6 +18,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <future>
+#include <iterator>
 #include <linux/input.h>
 #include <poll.h>
 #include <pthread.h>
@@ -100,7 +101,7 @@ public:
         m_fds.clear();
         if (!m_target.setGone(false) || !m_target.turnTo(0))
             trouble = m_target.lastError;
-        for (int line = firstRowLine; line < firstRowLine + rowLineCount; ++line) {
+        for (int line = firstRowLine; isRowLine(line); ++line) {
             const std::string n = std::to_string(line);
             if (::access((gpioDir + "gpio").append(n).c_str(), F_OK) == 0 &&
                 put("unexport", n) != std::to_string(n.size()))
@@ -311,7 +312,7 @@ private:
             const bool core = n == "device" || n == "power" || n == "subsystem" || n == "uevent";
             const bool otherChip = n.compare(0, 8, "gpiochip") == 0 && n != "gpiochip0";
             if (n == "." || n == ".." || (core && !all) || otherChip ||
-                (line && (number < firstRowLine || number >= firstRowLine + rowLineCount)))
+                (line && !isRowLine(number)))
                 continue;
             names.push_back(n);
         }
@@ -425,11 +426,11 @@ int main(int argc, char **)
     const bool qemuUser = emulator && std::strstr(emulator, "qemu");
 
     std::printf("# %s, %d-byte records\n", target->description.c_str(), target->recordSize);
-    int count = 0, failed = 0, limits = 0;
-    const Row *rows = kernelRows(&count);
+    const int count = int(std::size(kernelRows));
+    int failed = 0, limits = 0;
     Runner runner(*target);
     for (int i = 0; i < count; ++i) {
-        const Row &row = rows[i];
+        const Row &row = kernelRows[i];
         std::string mark;
         if (row.fuseLimit) {
             ++limits;
