@@ -188,7 +188,7 @@ private:
 
     std::string ioctlStep(int fd, const Words &w) const
     {
-        const std::string name = w.at(1);
+        const std::string &name = w.at(1);
         const int arg = w.size() > 2 ? std::atoi(w[2].c_str()) : 0;
         char buf[256] = {};
         const unsigned n = name == "NAME" && arg ? unsigned(arg) : sizeof(buf);
