@@ -103,6 +103,16 @@ def request(s, line):
     return reply.decode(errors="replace").rstrip("\n")
 
 
+def expect(s, line, want):
+    got = request(s, line)
+    if got != want:
+        failures.append(f"{line}: {got!r}, want {want!r}")
+
+
+def position(s):
+    return int(request(s, "position").split()[1])
+
+
 def send_then_read_all(s, data, chunk=1 << 20):
     """Sends data (the server may hang up part-way), then returns all it answered."""
     try:
@@ -154,22 +164,14 @@ def pipeline():
     hold_cost("pipeline", lambda: send(40000), lambda: send(160000), 4, 1)
 
 
-def long_line():
-    # Cut off at the same 64 KiB whatever follows: 16 times the line, not 16
-    # times the cost.
+def cut_off(what, end, small, large, factor):
+    # Cut off at the same 64 KiB whatever follows (with its newline or none):
+    # large/small times the line, not that many times the cost.
     def send(size):
-        expect_cut_off(send_then_read_all(connect(), b"x" * size + b"\n"),
+        expect_cut_off(send_then_read_all(connect(), b"x" * size + end),
                        "error request line too long")
 
-    hold_cost("long-line", lambda: send(1 << 20), lambda: send(16 << 20), 16, 1 / 4)
-
-
-def no_newline():
-    def send(size):
-        expect_cut_off(send_then_read_all(connect(), b"y" * size),
-                       "error request line too long")
-
-    hold_cost("no-newline", lambda: send(8 << 20), lambda: send(64 << 20), 8, 1 / 2)
+    hold_cost(what, lambda: send(small), lambda: send(large), large // small, factor)
 
 
 def emfile():
@@ -203,7 +205,7 @@ def huge_turn():
     # A client gone while its turn is served: its "ok" must not reach the next
     # client, which likely gets the same descriptor.
     heir = connect()
-    start = int(request(heir, "position").split()[1])
+    start = position(heir)
     heir.close()
 
     def leave_turning(steps):
@@ -225,11 +227,8 @@ def huge_turn():
 
     hold_cost("huge-turn", lambda: leave_turning(100000), lambda: leave_turning(1000000), 10, 3)
     s = connect()
-    for line, want in (("turn 100000000", "error turn: at most 1000000 steps at once"),
-                       ("turn 1e8", "error usage: turn N")):
-        got = request(s, line)
-        if got != want:
-            failures.append(f"{line}: {got!r}, want {want!r}")
+    expect(s, "turn 100000000", "error turn: at most 1000000 steps at once")
+    expect(s, "turn 1e8", "error usage: turn N")
 
 
 def million_steps():
@@ -246,19 +245,14 @@ def million_steps():
     reader.start()
     s = connect()
     s.settimeout(60)
-    start = int(request(s, "position").split()[1])
+    start = position(s)
 
     def turns(steps):
-        for line, want in ((f"turn {steps}", "ok"), (f"turn -{steps}", "ok"),
-                           (f"turn {steps}", "ok")):
-            got = request(s, line)
-            if got != want:
-                failures.append(f"{line}: {got!r}, want {want!r}")
+        for line in (f"turn {steps}", f"turn -{steps}", f"turn {steps}"):
+            expect(s, line, "ok")
 
     hold_cost("million-steps", lambda: turns(100000), lambda: turns(1000000), 10, 3)
-    got = request(s, "position")
-    if got != f"ok {start + 1100000}":
-        failures.append(f"position: {got!r}, want {start + 1100000}")
+    expect(s, "position", f"ok {start + 1100000}")
     done.set()
     request(s, "turn 1")  # wakes the reader for its last read
     reader.join(5)
@@ -278,30 +272,27 @@ def million_steps():
                         f"of {state['transcriptCount']}")
 
 
-def position(s):
-    return int(request(s, "position").split()[1])
-
-
-def run_beside(work, s, rounds_at_least, pause=0.01):
-    """Runs work() in a process group of its own (no lock of this interpreter
-    may stand between the well-behaved client and the simulator) while s asks
-    `ping` and the GPIO line is read, at least rounds_at_least times and until
-    work() ends. Returns the worst answer times, the rounds made, for each
-    round the positions before and after its ping and GPIO read and whether
-    it fell wholly inside a flood, and the work's status."""
+def probe(abuser, turn_ends):
+    """Runs abuser() in a process group of its own (no lock of this interpreter
+    may stand between the well-behaved client and the simulator) while a client
+    asks `ping` and the GPIO line is read, at least 20 times and until the abuse
+    ends. Each round notes the positions before and after its ping and GPIO
+    read and whether it fell wholly inside a flood."""
+    s = connect()
+    start = position(s)
     worst = {"ping": 0.0, "gpio": 0.0}
     between = []
     child = os.fork()
     if child == 0:
         os.setpgid(0, 0)
-        work()
+        abuser()
         for f in failures:
             print(f, flush=True)
         os._exit(1 if failures else 0)
     rounds, status = 0, None
     # Only against a hang: a sanitizer build on a loaded machine takes minutes.
     deadline = time.monotonic() + 400
-    while status is None or rounds < rounds_at_least:
+    while status is None or rounds < 20:
         if time.monotonic() > deadline:
             os.killpg(child, signal.SIGKILL)
             os.waitpid(child, 0)
@@ -319,20 +310,13 @@ def run_beside(work, s, rounds_at_least, pause=0.01):
         worst["gpio"] = max(worst["gpio"], time.monotonic() - t)
         between.append((first, position(s), inside and flooding()))
         rounds += 1
-        time.sleep(pause)
+        # Close together during turns: a fast machine serves a whole turn in a
+        # tenth of a second, and some rounds must fall inside one (but each
+        # round costs boardsim time that the turn then waits for).
+        time.sleep(0.002 if turn_ends else 0.01)
         if status is None:
             pid, code = os.waitpid(child, os.WNOHANG)
             status = code if pid else None
-    return worst, rounds, between, status
-
-
-def probe(abuser, turn_ends):
-    s = connect()
-    start = position(s)
-    # Close together during turns: a fast machine serves a whole turn in a
-    # tenth of a second, and some rounds must fall inside one (but each round
-    # costs boardsim time that the turn then waits for).
-    worst, rounds, between, status = run_beside(abuser, s, 20, 0.002 if turn_ends else 0.01)
     if status != 0:
         failures.append("the abuse itself went wrong (see above)")
     # Answer times say more of the machine's load than of boardsim (the worst
@@ -370,8 +354,10 @@ def main():
     resource.setrlimit(resource.RLIMIT_NOFILE, (hard, hard))
     # Each abuse, and for the turns the positions where one ends, from the
     # position at the start.
-    abuses = {"pipeline": (pipeline, None), "long-line": (long_line, None),
-              "no-newline": (no_newline, None), "emfile": (emfile, None),
+    abuses = {"pipeline": (pipeline, None),
+              "long-line": (lambda: cut_off("long-line", b"\n", 1 << 20, 16 << 20, 1 / 4), None),
+              "no-newline": (lambda: cut_off("no-newline", b"", 8 << 20, 64 << 20, 1 / 2), None),
+              "emfile": (emfile, None),
               "huge-turn": (huge_turn, (0, 100000, 1100000)),
               "million-steps": (million_steps, (0, 100000, 1100000))}
     probe(*abuses[sys.argv[1]])

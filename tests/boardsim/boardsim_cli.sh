@@ -50,19 +50,13 @@ while IFS='@' read -r name options command want_status want_out want_err; do
     [ -z "$want_err" ] || grep -q -- "$want_err" "$WORK/err" || fail "$name: stderr lacks '$want_err': $(cat "$WORK/err")"
     host_unchanged "$name"
 done <<'CASES'
-export then read direction@@echo 18 > /sys/class/gpio/export; cat /sys/class/gpio/gpio18/direction@0@in@
-second export is busy@@echo 18 > /sys/class/gpio/export; /bin/echo 18 > /sys/class/gpio/export@1@@Device or resource busy
-pre-exported line@@cat /sys/class/gpio/gpio129/direction /sys/class/gpio/gpio129/value@0@out 0@
-turns before the open are no reader's@@boardsim-ctl turn 5; dd if=/dev/input/event0 bs=24 count=20 iflag=nonblock 2>&1 | grep -o '^[0-9]* bytes'@0@0 bytes@
+pre-exported lines, low outputs as the board's init scripts leave them@@cd /sys/class/gpio; cat gpio128/direction gpio128/value gpio129/direction gpio129/value@0@out 0 out 0@
 a native reader gets 24-byte records@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 of=/dev/null bs=4096 count=1 2>&1 | grep -o '^[0-9]* bytes'@0@48 bytes@
-blocked read gets a turn@@(sleep 0.3; boardsim-ctl turn 1) & dd if=/dev/input/event0 bs=24 count=1 2>/dev/null | wc -c@0@24@
 control reads gpio state@@echo 54 > /sys/class/gpio/export; echo high > /sys/class/gpio/gpio54/direction; boardsim-ctl gpio 54@0@out 1@
 control reports the position@--position 12@boardsim-ctl turn -2; boardsim-ctl position@0@10@
 position wraps as the kernel's s32@--position 2147483646@boardsim-ctl turn 3; boardsim-ctl position; boardsim-ctl turn -3; boardsim-ctl position@0@-2147483647 2147483646@
 control rejects junk@@boardsim-ctl turn left@1@@usage: turn N
-control help lists commands@@boardsim-ctl --help | grep -c '^  [a-z]'@0@20@
 board facts for scripts, against the described ones@@boardsim-ctl facts | grep -e ^panel_keys= -e ^danger_lamp_line= -e ^flash_identification=@0@panel_keys=F1 F2 F3 F4 F5 F6 F7 F8 F9 F10 0 1 2 3 4 5 6 7 8 9 . Left Right Escape Enter Home Memory Auto System Start Stop danger_lamp_line=132 flash_identification=Identification: 0xc22015@
-control taps keypad keys@@(sleep 0.3; boardsim-ctl key tap F8) & dd if=/dev/input/event1 bs=96 count=1 iflag=fullblock 2>/dev/null | od -An -tu2 -w24 | awk '{print $9, $10, $11}'@0@1 66 1 0 0 0 1 66 0 0 0 0@
 evtest sees the keypad's 32 keys@@timeout 1 evtest /dev/input/event1 2>&1 | grep -c '^    Event code'@0@32@
 control refuses keys the panel lacks@@boardsim-ctl key tap F11; echo $?; boardsim-ctl key hold F1; echo $?@0@1 1@the panel has no key 'F11'
 control refuses unknown commands@@boardsim-ctl frobnicate; echo $?; boardsim-ctl turn; echo $?@0@2 2@unknown command 'frobnicate'
@@ -88,7 +82,6 @@ no export file@--no-gpio-export@ls /sys/class/gpio@0@gpio128 gpio129 gpiochip0 u
 no gpio@--no-gpio@ls -A /sys/class/gpio && echo empty@0@empty@
 refused lines@--refuse-export 18,49@printf 18 >/sys/class/gpio/export || /bin/echo 49 >/sys/class/gpio/export || echo 29 >/sys/class/gpio/export && ls /sys/class/gpio@0@export gpio128 gpio129 gpio29 gpiochip0 unexport@Invalid argument
 no evdev@--no-evdev@ls -A /dev/input && test ! -e /dev/input/event0 && echo gone@0@event1 gone@
-ioctl fails@--evdev-ioctl-fails@boardsim-ctl state | grep -o '"ioctlFails": true'@0@"ioctlFails": true@
 no run/media@--no-run-media@test ! -e /run/media && test -x /run/boardsim/bin/flash && echo ok@0@ok@
 no pidfd@--no-pidfd@kill -0 -1 2>/dev/null; echo $?; python3 -c 'import os; os.waitid(3, 99, os.WEXITED)'@1@1@Invalid argument
 modes as on the board@@stat -c %a $BOARDSIM_CONTROL; for c in 'echo 18 >/sys/class/gpio/export' 'exec 3<>/dev/input/event0'; do setpriv --reuid=65534 --regid=65534 --clear-groups sh -c "$c" 2>&1 | grep -o 'Permission denied'; done@0@600 Permission denied Permission denied@

@@ -1,9 +1,8 @@
-// Runs the kernel rows (rows.cpp) on one target and prints one line a row, TAP-like:
-//   kernel-rows [boardsim|uinput] [NAME-PART]
-// The target is boardsim when $BOARDSIM_CONTROL is set, else a uinput device of its own.
-// Rows where boardsim's answer differs from the kernel's for FUSE's sake say so on both
-// targets. Exits 0 when every row gave its target's answer, 1 otherwise, 2 on a usage or
-// set-up error. Plain C++ and libc: it runs in the virtual board's guest as it is.
+// Runs the kernel rows (rows.h) and prints one line a row, TAP-like: on boardsim when
+// $BOARDSIM_CONTROL is set, else on a uinput device of its own. Rows where boardsim's answer
+// differs from the kernel's for FUSE's sake say so on both targets. Exits 0 when every row gave
+// its target's answer, 1 otherwise, 2 on a set-up error. Plain C++ and libc: it runs in the
+// virtual board's guest as it is.
 
 #include "rows.h"
 #include "target.h"
@@ -19,8 +18,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <future>
+#include <iterator>
 #include <linux/input.h>
-#include <memory>
 #include <poll.h>
 #include <pthread.h>
 #include <string>
@@ -58,20 +57,20 @@ std::string errnoName(int err)
     return name ? name : std::to_string(err);
 }
 
-std::string escaped(const std::string &bytes)
-{
-    std::string out;
-    for (char c : bytes)
-        out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return out;
-}
-
 void onSignal(int) {}
+
+// Type, code and value: a record's last 8 bytes in either layout.
+struct Fields
+{
+    uint16_t type, code;
+    int32_t value;
+};
+static_assert(sizeof(Fields) == 8);
 
 class Runner
 {
 public:
-    explicit Runner(Target &target) : m_target(target), m_record(target.recordSize()) {}
+    explicit Runner(Target &target) : m_target(target), m_record(target.recordSize) {}
 
     // The words a row's script prints.
     std::string run(const std::string &script)
@@ -100,9 +99,9 @@ public:
                 ::close(fd);
         }
         m_fds.clear();
-        if (!m_target.setGone(false) || !m_target.setPosition(0))
-            trouble = m_target.lastError();
-        for (int line = firstRowLine; line < firstRowLine + rowLineCount; ++line) {
+        if (!m_target.setGone(false) || !m_target.turnTo(0))
+            trouble = m_target.lastError;
+        for (int line = firstRowLine; isRowLine(line); ++line) {
             const std::string n = std::to_string(line);
             if (::access((gpioDir + "gpio").append(n).c_str(), F_OK) == 0 &&
                 put("unexport", n) != std::to_string(n.size()))
@@ -140,20 +139,15 @@ private:
             return count(n < 0 ? -errno : n);
         Words events;
         for (ssize_t at = 0; at + m_record <= n; at += m_record) {
-            // type, code and value are the record's last 8 bytes in either layout
-            const char *end = buf.data() + at + m_record;
-            uint16_t type = 0, code = 0;
-            int32_t value = 0;
-            std::memcpy(&type, end - 8, 2);
-            std::memcpy(&code, end - 6, 2);
-            std::memcpy(&value, end - 4, 4);
-            if (type == EV_SYN && (code == SYN_REPORT || code == SYN_DROPPED) && value == 0)
-                events.push_back(code == SYN_REPORT ? "SYN" : "DROP");
-            else if (type == EV_ABS && code == ABS_X)
-                events.push_back("X=" + std::to_string(value));
+            Fields f{};
+            std::memcpy(&f, buf.data() + at + m_record - 8, 8);
+            if (f.type == EV_SYN && (f.code == SYN_REPORT || f.code == SYN_DROPPED) && !f.value)
+                events.push_back(f.code == SYN_REPORT ? "SYN" : "DROP");
+            else if (f.type == EV_ABS && f.code == ABS_X)
+                events.push_back("X=" + std::to_string(f.value));
             else
-                events.push_back(std::to_string(type) + ":" + std::to_string(code) + "=" +
-                                 std::to_string(value));
+                events.push_back(std::to_string(f.type) + ":" + std::to_string(f.code) + "=" +
+                                 std::to_string(f.value));
         }
         return join(events, ',');
     }
@@ -161,13 +155,9 @@ private:
     std::string writeRecord(int fd, const Words &w) const
     {
         std::vector<char> record(size_t(m_record), '\0');
-        char *end = record.data() + m_record;
-        const auto type = uint16_t(std::atoi(w.at(1).c_str()));
-        const auto code = uint16_t(std::atoi(w.at(2).c_str()));
-        const auto value = int32_t(std::atoi(w.at(3).c_str()));
-        std::memcpy(end - 8, &type, 2);
-        std::memcpy(end - 6, &code, 2);
-        std::memcpy(end - 4, &value, 4);
+        const Fields f{uint16_t(std::atoi(w.at(1).c_str())), uint16_t(std::atoi(w.at(2).c_str())),
+                       int32_t(std::atoi(w.at(3).c_str()))};
+        std::memcpy(record.data() + m_record - 8, &f, 8);
         const int bytes = w.size() > 4 ? size(w[4]) : m_record;
         const ssize_t n = ::write(fd, record.data(), size_t(bytes));
         return count(n < 0 ? -errno : n);
@@ -176,12 +166,11 @@ private:
     static std::string pollBits(int revents)
     {
         Words bits;
-        for (auto [bit, name] : {std::pair<int, const char *>{POLLIN, "IN"},
-                                 {POLLOUT, "OUT"},
-                                 {POLLERR, "ERR"},
-                                 {POLLHUP, "HUP"}}) {
-            if (revents & bit)
-                bits.push_back(name);
+        const char *names[] = {"IN", "OUT", "ERR", "HUP"};
+        const int flags[] = {POLLIN, POLLOUT, POLLERR, POLLHUP};
+        for (int i = 0; i < 4; ++i) {
+            if (revents & flags[i])
+                bits.push_back(names[i]);
         }
         return bits.empty() ? "0" : join(bits, '|');
     }
@@ -199,57 +188,44 @@ private:
 
     std::string ioctlStep(int fd, const Words &w) const
     {
-        const std::string name = w.size() > 1 ? w[1] : "";
+        const std::string &name = w.at(1);
         const int arg = w.size() > 2 ? std::atoi(w[2].c_str()) : 0;
         char buf[256] = {};
-        const unsigned bufSize = name == "NAME" && arg ? unsigned(arg) : sizeof(buf);
+        const unsigned n = name == "NAME" && arg ? unsigned(arg) : sizeof(buf);
+        const std::pair<const char *, unsigned long> requests[] = {
+            {"VERSION", EVIOCGVERSION}, {"ID", EVIOCGID},           {"NAME", EVIOCGNAME(n)},
+            {"PHYS", EVIOCGPHYS(n)},    {"BIT", EVIOCGBIT(arg, n)}, {"ABS", EVIOCGABS(arg)},
+            {"REP", EVIOCGREP},         {"CLOCK", EVIOCSCLOCKID}};
         unsigned long request = _IOR('E', std::strtoul(name.c_str(), nullptr, 0), int);
-        if (name == "VERSION")
-            request = EVIOCGVERSION;
-        else if (name == "REP")
-            request = EVIOCGREP;
-        else if (name == "NAME")
-            request = EVIOCGNAME(bufSize);
-        else if (name == "BIT")
-            request = EVIOCGBIT(arg, bufSize);
-        else if (name == "ABS")
-            request = EVIOCGABS(arg);
-        else if (name == "ID")
-            request = EVIOCGID;
-        else if (name == "PHYS")
-            request = EVIOCGPHYS(bufSize);
-        else if (name == "CLOCK")
-            std::memcpy(buf, &arg, sizeof(arg)); // EVIOCSCLOCKID reads the clock's id
+        for (const auto &[word, known] : requests) {
+            if (name == word)
+                request = known;
+        }
         if (name == "CLOCK")
-            request = EVIOCSCLOCKID;
+            std::memcpy(buf, &arg, sizeof(arg)); // EVIOCSCLOCKID reads the clock's id
         // EVIOCGRAB takes its flag as the argument itself, not a pointer to it.
         const long res = name == "GRAB" ? ::ioctl(fd, EVIOCGRAB, arg) : ::ioctl(fd, request, buf);
         if (res < 0)
             return errnoName(errno);
-        std::string answer;
-        if (name == "VERSION") {
-            int version = 0;
-            std::memcpy(&version, buf, sizeof(version));
-            char hex[16];
-            std::snprintf(hex, sizeof(hex), "0x%x", unsigned(version));
-            answer = hex;
-        } else if (name == "ABS") {
-            input_absinfo abs{};
-            std::memcpy(&abs, buf, sizeof(abs));
-            answer = join({std::to_string(abs.value), std::to_string(abs.minimum),
-                           std::to_string(abs.maximum), std::to_string(abs.fuzz),
-                           std::to_string(abs.flat), std::to_string(abs.resolution)},
-                          ',');
-        } else if (name == "ID") {
-            input_id id{};
-            std::memcpy(&id, buf, sizeof(id));
-            char text[32];
+        int version = 0;
+        input_id id{};
+        input_absinfo abs{};
+        std::memcpy(&version, buf, sizeof(version));
+        std::memcpy(&id, buf, sizeof(id));
+        std::memcpy(&abs, buf, sizeof(abs));
+        char text[96] = {};
+        if (name == "VERSION")
+            std::snprintf(text, sizeof(text), "0x%x", unsigned(version));
+        else if (name == "ID")
             std::snprintf(text, sizeof(text), "%x:%x:%x:%x", id.bustype, id.vendor, id.product,
                           id.version);
-            answer = text;
-        } else if (name == "NAME") {
+        else if (name == "ABS")
+            std::snprintf(text, sizeof(text), "%d,%d,%d,%d,%d,%d", abs.value, abs.minimum,
+                          abs.maximum, abs.fuzz, abs.flat, abs.resolution);
+        std::string answer = text;
+        if (name == "NAME") {
             answer = std::string(buf, strnlen(buf, size_t(res)));
-            if (answer == m_target.deviceName().substr(0, answer.size()))
+            if (answer == m_target.deviceName.substr(0, answer.size()))
                 answer = "name";
         } else if (name == "BIT") {
             // The task's long: 4 bytes where its records are 16.
@@ -309,7 +285,12 @@ private:
         const ssize_t n = ::read(fd, buf, sizeof(buf));
         const int err = errno;
         ::close(fd);
-        return n < 0 ? errnoName(err) : escaped(std::string(buf, size_t(n)));
+        if (n < 0)
+            return errnoName(err);
+        std::string out;
+        for (char c : std::string(buf, size_t(n)))
+            out += c == '\n' ? std::string("\\n") : std::string(1, c);
+        return out;
     }
 
     // A directory's entries, sorted, without other lines than the rows' own (a board's
@@ -331,7 +312,7 @@ private:
             const bool core = n == "device" || n == "power" || n == "subsystem" || n == "uevent";
             const bool otherChip = n.compare(0, 8, "gpiochip") == 0 && n != "gpiochip0";
             if (n == "." || n == ".." || (core && !all) || otherChip ||
-                (line && (number < firstRowLine || number >= firstRowLine + rowLineCount)))
+                (line && !isRowLine(number)))
                 continue;
             names.push_back(n);
         }
@@ -352,16 +333,12 @@ private:
             op.resize(hash);
         }
         const std::string arg = w.size() > 1 ? w[1] : "";
-        const std::string rest =
-            text.find(' ') == std::string::npos ? std::string() : text.substr(text.find(' ') + 1);
         auto ctl = [this](bool ok) {
-            return ok ? std::string() : "CTLFAIL:" + m_target.lastError();
+            return ok ? std::string() : "CTLFAIL:" + m_target.lastError;
         };
         if (op == "open") {
-            const bool nb = arg == "nb";
-            const std::string name = w.size() > (nb ? 2u : 1u) ? w.back() : "";
-            const std::string path = name.empty() ? m_target.node() : gpioDir + name.substr(5);
-            const int newFd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (nb ? O_NONBLOCK : 0));
+            const int newFd = ::open(m_target.node().c_str(),
+                                     O_RDWR | O_CLOEXEC | (arg == "nb" ? O_NONBLOCK : 0));
             if (newFd < 0)
                 return errnoName(errno);
             m_fds.push_back(newFd);
@@ -398,16 +375,10 @@ private:
             return ctl(m_target.turn(value));
         if (op == "to")
             return ctl(m_target.turnTo(value));
-        if (op == "pos")
-            return ctl(m_target.setPosition(value));
         if (op == "gone")
             return ctl(m_target.setGone(arg == "on"));
-        if (op == "put") {
-            std::string data = rest.substr(std::min(rest.size(), arg.size() + 1));
-            for (size_t at; (at = data.find("\\n")) != std::string::npos;)
-                data.replace(at, 2, "\n");
-            return put(arg, data);
-        }
+        if (op == "put")
+            return put(arg, w.at(2));
         if (op == "cat")
             return cat(arg);
         if (op == "create") {
@@ -418,9 +389,7 @@ private:
         if (op == "ls" || op == "lsall")
             return list(arg, op == "lsall");
         if (op == "kind") {
-            struct stat st
-            {
-            };
+            struct stat st = {};
             if (::lstat((gpioDir + arg).c_str(), &st) != 0)
                 return errnoName(errno);
             return S_ISLNK(st.st_mode) ? "link" : S_ISDIR(st.st_mode) ? "dir" : "file";
@@ -436,34 +405,16 @@ private:
     std::atomic<bool> m_started{false};
 };
 
-double secondsSince(std::chrono::steady_clock::time_point t0)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char **)
 {
     const auto t0 = std::chrono::steady_clock::now();
-    std::string which = std::getenv("BOARDSIM_CONTROL") ? "boardsim" : "uinput";
-    std::string filter;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "boardsim" || a == "uinput")
-            which = a;
-        else if (a == "-h" || a == "--help" || !filter.empty()) {
-            std::fprintf(stderr, "usage: kernel-rows [boardsim|uinput] [NAME-PART]\n");
-            return 2;
-        } else {
-            filter = a;
-        }
-    }
-    std::string error;
-    std::unique_ptr<Target> target =
-        which == "boardsim" ? boardsimTarget(&error) : uinputTarget(&error);
-    if (!target) {
-        std::fprintf(stderr, "kernel-rows: %s\n", error.c_str());
+    const std::unique_ptr<Target> target = makeTarget();
+    if (argc > 1 || !target->setUp()) {
+        std::fprintf(stderr, "kernel-rows: %s\n",
+                     argc > 1 ? "no arguments: the target is boardsim when BOARDSIM_CONTROL is set"
+                              : target->lastError.c_str());
         return 2;
     }
     // No SA_RESTART: an interrupted read must fail with EINTR.
@@ -474,15 +425,12 @@ int main(int argc, char **argv)
     const char *emulator = std::getenv("CHECKMODE_TEST_EMULATOR");
     const bool qemuUser = emulator && std::strstr(emulator, "qemu");
 
-    std::printf("# %s, %d-byte records\n", target->describe().c_str(), target->recordSize());
-    int count = 0, failed = 0, limits = 0, ran = 0;
-    const Row *rows = kernelRows(&count);
+    std::printf("# %s, %d-byte records\n", target->description.c_str(), target->recordSize);
+    const int count = int(std::size(kernelRows));
+    int failed = 0, limits = 0;
     Runner runner(*target);
     for (int i = 0; i < count; ++i) {
-        const Row &row = rows[i];
-        if (!filter.empty() && !std::strstr(row.name, filter.c_str()))
-            continue;
-        ++ran;
+        const Row &row = kernelRows[i];
         std::string mark;
         if (row.fuseLimit) {
             ++limits;
@@ -494,7 +442,7 @@ int main(int argc, char **argv)
             continue;
         }
         const std::string expected =
-            target->throughFuse() && row.throughFuse ? row.throughFuse : row.expected;
+            target->throughFuse && row.throughFuse ? row.throughFuse : row.expected;
         const std::string got = runner.run(row.script);
         const std::string trouble = runner.cleanup();
         const bool ok = got == expected && trouble.empty();
@@ -505,7 +453,7 @@ int main(int argc, char **argv)
                         got.c_str(), trouble.empty() ? "" : "; clean-up: ", trouble.c_str());
         std::fflush(stdout);
     }
-    std::printf("# %d rows, %d failed, %d with a FUSE limit, %.2f s\n", ran, failed, limits,
-                secondsSince(t0));
+    std::printf("# %d rows, %d failed, %d with a FUSE limit, %.2f s\n", count, failed, limits,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     return failed ? 1 : 0;
 }

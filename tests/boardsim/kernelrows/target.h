@@ -12,41 +12,36 @@ class Target
 public:
     virtual ~Target() = default;
 
-    // One line for the report: what plays the node and where it is.
-    virtual std::string describe() const = 0;
+    // Connects to the board, or plugs the device in; false with lastError set.
+    virtual bool setUp() = 0;
     // The node's path now: a device that came back may have another number.
     virtual std::string node() const = 0;
-    // The device's name, as EVIOCGNAME answers it.
-    virtual std::string deviceName() const = 0;
-    // One evdev record as the node hands it to this program: 24 bytes, 16 for a 32-bit task.
-    virtual int recordSize() const = 0;
-    // True where FUSE stands between the program and the node's answers.
-    virtual bool throughFuse() const = 0;
-
     // Steps of one detent, each its own packet (ABS_X, SYN_REPORT); negative: back.
     virtual bool turn(int steps) = 0;
     // One packet that moves the axis to `position`.
     virtual bool turnTo(int position) = 0;
-    // The axis at `position` with no reader to see it (between rows no node is open).
-    virtual bool setPosition(int position) = 0;
     // Unplugs the device (evdev_disconnect), or plugs a new one in.
     virtual bool setGone(bool gone) = 0;
 
+    // One line for the report: what plays the node and where it is.
+    std::string description;
+    // The device's name, as EVIOCGNAME answers it.
+    std::string deviceName;
+    // One evdev record as the node hands it to this program: 24 bytes, 16 for a 32-bit task.
+    int recordSize = 0;
+    // True where FUSE stands between the program and the node's answers.
+    bool throughFuse = false;
     // Why the last call failed.
-    const std::string &lastError() const { return m_error; }
+    std::string lastError;
 
 protected:
     bool fail(const std::string &why)
     {
-        m_error = why;
+        lastError = why;
         return false;
     }
-
-private:
-    std::string m_error;
 };
 
-// boardsim's FUSE nodes, driven through its control socket ($BOARDSIM_CONTROL).
-std::unique_ptr<Target> boardsimTarget(std::string *error);
-// A real kernel: a uinput device of this program's own, beside whatever else the machine runs.
-std::unique_ptr<Target> uinputTarget(std::string *error);
+// boardsim's FUSE nodes, driven through its control socket, when $BOARDSIM_CONTROL is set; else
+// a real kernel: a uinput device of this program's own, beside whatever else the machine runs.
+std::unique_ptr<Target> makeTarget();

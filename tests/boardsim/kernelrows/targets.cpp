@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,51 +22,34 @@ namespace {
 class BoardsimTarget : public Target
 {
 public:
-    bool start(std::string *error)
+    bool setUp() override
     {
-        const std::string path = ControlConnection::defaultPath();
         std::string state;
-        if (path.empty() || !m_control.connectTo(path) || !ask("state", &state)) {
-            *error = "no boardsim control socket: " +
-                     (path.empty() ? "BOARDSIM_CONTROL unset" : m_control.lastError());
-            return false;
-        }
+        if (!m_control.connectTo(ControlConnection::defaultPath()) || !ask("state", &state))
+            return fail("no boardsim control socket: " + m_control.lastError());
         // The state is one JSON object; only this number is wanted from it.
         const char key[] = "\"evdevRecordSize\":";
         const size_t at = state.find(key);
-        m_recordSize =
-            at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
-        if (m_recordSize != 24 && m_recordSize != 16) {
-            *error = "boardsim's state names no evdev record size";
-            return false;
-        }
+        recordSize = at == std::string::npos ? 0 : std::atoi(state.c_str() + at + sizeof(key) - 1);
+        if (recordSize != 24 && recordSize != 16)
+            return fail("boardsim's state names no evdev record size");
+        description =
+            "boardsim's FUSE node " + node() + " and GPIO files, driven by its control socket";
+        deviceName = "boardsim rotary encoder";
+        throughFuse = true;
         return true;
     }
 
-    std::string describe() const override
-    {
-        return "boardsim's FUSE node " + node() + " and GPIO files, driven by its control socket";
-    }
     std::string node() const override { return "/dev/input/event0"; }
-    std::string deviceName() const override { return "boardsim rotary encoder"; }
-    int recordSize() const override { return m_recordSize; }
-    bool throughFuse() const override { return true; }
-
     bool turn(int steps) override { return ask("turn " + std::to_string(steps)); }
     bool turnTo(int position) override { return ask("turn-to " + std::to_string(position)); }
-    bool setPosition(int position) override
-    {
-        return ask("set-position " + std::to_string(position));
-    }
     bool setGone(bool gone) override { return ask(gone ? "gone on" : "gone off"); }
 
 private:
     bool ask(const std::string &request, std::string *payload = nullptr)
     {
         std::string reply;
-        if (!m_control.request(request, &reply))
-            return fail(request + ": " + reply);
-        if (reply.compare(0, 2, "ok") != 0)
+        if (!m_control.request(request, &reply) || reply.compare(0, 2, "ok") != 0)
             return fail(request + ": " + reply);
         if (payload)
             *payload = reply.size() > 3 ? reply.substr(3) : std::string();
@@ -73,7 +57,6 @@ private:
     }
 
     ControlConnection m_control;
-    int m_recordSize = 0;
 };
 
 // The encoder's capabilities as the board's driver and the virtual board's agent declare
@@ -81,9 +64,14 @@ private:
 class UinputTarget : public Target
 {
 public:
+    UinputTarget()
+    {
+        deviceName = "kernel-rows rotary encoder";
+        recordSize = int(sizeof(input_event));
+    }
     ~UinputTarget() override { destroy(); }
 
-    bool create()
+    bool setUp() override
     {
         m_fd = ::open("/dev/uinput", O_WRONLY | O_CLOEXEC);
         if (m_fd < 0)
@@ -94,7 +82,7 @@ public:
         abs.absinfo.maximum = INT_MAX;
         uinput_setup setup{};
         setup.id = {BUS_HOST, 0x0001, 0x0001, 0x0100};
-        std::snprintf(setup.name, sizeof(setup.name), "%s", name);
+        std::snprintf(setup.name, sizeof(setup.name), "%s", deviceName.c_str());
         char sysname[64] = {};
         if (::ioctl(m_fd, UI_SET_EVBIT, EV_ABS) != 0 || ::ioctl(m_fd, UI_SET_ABSBIT, ABS_X) != 0 ||
             ::ioctl(m_fd, UI_ABS_SETUP, &abs) != 0 || ::ioctl(m_fd, UI_DEV_SETUP, &setup) != 0 ||
@@ -112,22 +100,17 @@ public:
                 }
                 ::closedir(d);
             }
-            if (!m_node.empty() && ::access(m_node.c_str(), F_OK) == 0)
+            if (!m_node.empty() && ::access(m_node.c_str(), F_OK) == 0) {
+                description = "the kernel's evdev on a uinput device of its own (" + m_node +
+                              ") and sysfs GPIO";
                 return true;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return fail("no evdev node for " + dir);
     }
 
-    std::string describe() const override
-    {
-        return "the kernel's evdev on a uinput device of its own (" + node() + ") and sysfs GPIO";
-    }
     std::string node() const override { return m_node; }
-    std::string deviceName() const override { return name; }
-    int recordSize() const override { return int(sizeof(input_event)); }
-    bool throughFuse() const override { return false; }
-
     bool turn(int steps) override
     {
         for (int i = 0; i < (steps < 0 ? -steps : steps); ++i) {
@@ -137,20 +120,17 @@ public:
         return true;
     }
     bool turnTo(int position) override { return report(position); }
-    bool setPosition(int position) override { return report(position); }
     bool setGone(bool gone) override
     {
         if (gone == (m_fd < 0))
             return true;
         if (!gone)
-            return create();
+            return setUp();
         destroy();
         return true;
     }
 
 private:
-    static constexpr const char *name = "kernel-rows rotary encoder";
-
     void destroy()
     {
         if (m_fd < 0)
@@ -161,21 +141,17 @@ private:
         // Its node goes with it: devtmpfs removes it before UI_DEV_DESTROY returns.
     }
 
-    bool post(int type, int code, int value)
-    {
-        input_event e{};
-        e.type = uint16_t(type);
-        e.code = uint16_t(code);
-        e.value = value;
-        if (::write(m_fd, &e, sizeof(e)) != ssize_t(sizeof(e)))
-            return fail(std::string("uinput write: ") + std::generic_category().message(errno));
-        return true;
-    }
-
+    // One packet; uinput hands each record of a write to the input core in turn.
     bool report(int position)
     {
-        if (!post(EV_ABS, ABS_X, position) || !post(EV_SYN, SYN_REPORT, 0))
-            return false;
+        input_event e[2] = {};
+        e[0].type = EV_ABS;
+        e[0].code = ABS_X;
+        e[0].value = position;
+        e[1].type = EV_SYN;
+        e[1].code = SYN_REPORT;
+        if (::write(m_fd, e, sizeof(e)) != ssize_t(sizeof(e)))
+            return fail(std::string("uinput write: ") + std::generic_category().message(errno));
         m_position = position;
         return true;
     }
@@ -187,20 +163,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Target> boardsimTarget(std::string *error)
+std::unique_ptr<Target> makeTarget()
 {
-    auto target = std::make_unique<BoardsimTarget>();
-    if (!target->start(error))
-        return nullptr;
-    return target;
-}
-
-std::unique_ptr<Target> uinputTarget(std::string *error)
-{
-    auto target = std::make_unique<UinputTarget>();
-    if (!target->create()) {
-        *error = target->lastError();
-        return nullptr;
-    }
-    return target;
+    if (std::getenv("BOARDSIM_CONTROL"))
+        return std::make_unique<BoardsimTarget>();
+    return std::make_unique<UinputTarget>();
 }
