@@ -80,8 +80,9 @@ row "idle" TERM "" -- '"op": "open", "path": "/dev/input/event0"'
 row "idle" INT "" -- '"op": "open", "path": "/dev/input/event0"'
 row "flash read hanging" TERM tool.flash=hang F10 F1 -- "$(exec_of flash -o)"
 row "IOC wait" TERM "" F10 F2 -- "$(exec_of iocboot -i)"
+# The IOC must not stay on USB: the switch back still runs on the way out.
+check "IOC wait: the IOC switched back" until_seen "$(exec_of usbswitch -f)"
 row "after the FPGA and IOC checks" TERM "" F10 F1 F2 -- "$(exec_of usbswitch -f)"
 row "usbswitch hanging" TERM tool.usbswitch=hang F10 F2 -- "$(exec_of usbswitch -i)"
-# The IOC must not stay on USB: the switch back still runs on the way out.
 check "usbswitch hanging: the IOC switched back" until_seen "$(exec_of usbswitch -f)"
 checks_done "stop: "
