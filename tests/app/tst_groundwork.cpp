@@ -1,4 +1,5 @@
 #include "groundwork.h"
+#include "qttestsupport.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -7,18 +8,6 @@
 #include <QtTest>
 
 namespace {
-
-// Debug lines of the window, captured so that tests can assert on the
-// keyboard test's "progBar" trace.
-QStringList s_debugLines;
-QtMessageHandler s_previousHandler = nullptr;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtDebugMsg)
-        s_debugLines << message;
-    s_previousHandler(type, context, message);
-}
 
 QStringList repeated(const QString &line, int times)
 {
@@ -68,13 +57,11 @@ class tst_groundwork : public QObject
     }
 
 private slots:
-    void initTestCase() { s_previousHandler = qInstallMessageHandler(captureDebug); }
+    void initTestCase() { Messages::catchAll(); }
     void init()
     {
         m_window = new groundwork;
-        m_window->show();
-        QApplication::setActiveWindow(m_window);
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QVERIFY(showActive(m_window));
         m_stack = m_window->findChild<QStackedWidget *>("stackedWidget");
         m_bar = m_window->findChild<QWidget *>("verticalWidget");
         // The pages reuse the form's generic object names, so look inside the
@@ -83,7 +70,7 @@ private slots:
         m_keyName = frame->findChild<QLabel *>("label");
         m_progress = frame->findChild<QProgressBar *>("progressBar");
         QVERIFY(m_stack && m_bar && m_keyName && m_progress);
-        s_debugLines.clear();
+        Messages::clear();
     }
     void cleanup()
     {
@@ -191,7 +178,7 @@ private slots:
             } else
                 press(Qt::Key(QKeySequence(word)[0]));
         }
-        QCOMPARE(s_debugLines.join(' ').remove("progBar "), counted);
+        QCOMPARE(Messages::of().join(' ').remove("progBar "), counted);
     }
 
     void all31KeysFillTheBarInAnyOrder()
@@ -222,7 +209,7 @@ private slots:
         }
         QCOMPARE(m_progress->value(), m_progress->maximum());
         QCOMPARE(current(), page(KeyTest)); // the hidden bar's soft keys took nothing
-        QCOMPARE(s_debugLines, repeated("progBar 1", 31));
+        QCOMPARE(Messages::of(), repeated("progBar 1", 31));
     }
 
     void lcdShortcutsAreDeadWhileAnotherPageIsShown_data()

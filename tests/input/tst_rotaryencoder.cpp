@@ -1,5 +1,6 @@
 #include "boardsimclient.h"
 #include "groundwork.h"
+#include "qttestsupport.h"
 #include "rotaryencoder.h"
 
 #include <QLCDNumber>
@@ -10,34 +11,16 @@
 #include <ctime>
 #include <linux/input.h>
 #include <memory>
-#include <mutex>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 static const QString device = QStringLiteral("/dev/input/event0");
-// A std::mutex rather than a QMutex: ThreadSanitizer sees only what is built with it, and
-// QMutex locks inside the Qt library.
-static std::mutex logMutex;
-static QStringList logLines; // the reader's debug lines about its device, from any thread
-static QtMessageHandler qtTestHandler = nullptr;
 
-static void catchLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    // The reader's own category, and the open and ioctl errors it writes to the default one.
-    const bool reader = qstrcmp(context.category, "checkmode.encoder") == 0 ||
-                        (qstrcmp(context.category, "default") == 0 &&
-                         message.startsWith(device + QLatin1Char(' ')));
-    if (type != QtDebugMsg || !reader)
-        return qtTestHandler(type, context, message);
-    const std::lock_guard<std::mutex> locker(logMutex);
-    logLines.append(message);
-}
-
-// The lines so far, with the descriptor's number masked.
+// The reader's debug lines about its device (nothing else here writes any), from any thread,
+// with the descriptor's number masked.
 static QStringList caughtLines()
 {
-    const std::lock_guard<std::mutex> locker(logMutex);
-    return QStringList(logLines).replaceInStrings(QRegularExpression("fd = \\d+"), "fd = N");
+    return Messages::of().replaceInStrings(QRegularExpression("fd = \\d+"), "fd = N");
 }
 
 // QThread names a thread after its class: the kernel's task list shows the running readers.
@@ -156,7 +139,7 @@ private slots:
     {
         if (!m_board.isAvailable())
             QSKIP("needs the simulated board: run under boardsim");
-        qtTestHandler = qInstallMessageHandler(catchLine);
+        Messages::catchAll();
         m_given = openFiles("self");
         // No SA_RESTART: the reader's wait fails with EINTR, as for any signal a library raises.
         struct sigaction action = {};
@@ -169,8 +152,7 @@ private slots:
         m_board.setDeviceGone(false);
         m_board.setIoctlFails(false);
         m_steps.clear();
-        const std::lock_guard<std::mutex> locker(logMutex);
-        logLines.clear();
+        Messages::clear();
     }
 
     void displayFollowsSingleDetents_data()

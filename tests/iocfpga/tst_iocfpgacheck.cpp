@@ -2,6 +2,7 @@
 #include "boardtool.h"
 #include "iocfpgacheck.h"
 #include "picttimermsg.h"
+#include "qttestsupport.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -21,17 +22,8 @@ const QColor Red(225, 26, 26);
 
 // By category: the default one carries the described debug lines (the FPGA answer), the
 // page's own category its diagnostics (a tool or the flash read killed at its bound).
-static QStringList g_debugLines;
-static QStringList g_diagnostics;
-static QtMessageHandler g_testHandler = nullptr;
-static void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (qstrcmp(context.category, "checkmode.iocfpga") == 0)
-        g_diagnostics.append(message);
-    else if (qstrcmp(context.category, "default") == 0)
-        g_debugLines.append(message);
-    g_testHandler(type, context, message);
-}
+static QStringList debugLines() { return Messages::of("default"); }
+static QStringList diagnostics() { return Messages::of("checkmode.iocfpga"); }
 
 // The IOC/FPGA page and its waiting dialog, against the simulated board.
 class tst_IocFpgaCheck : public QObject
@@ -90,7 +82,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError()));
-        g_testHandler = qInstallMessageHandler(captureDebug);
+        Messages::catchAll();
     }
     void init()
     {
@@ -100,14 +92,11 @@ private slots:
         if (QDir(MediaDir).exists()) // left as it is on a board without it
             QVERIFY(QDir(MediaDir).removeRecursively() && QDir().mkpath(MediaDir));
         QVERIFY(m_board.clearTranscript());
-        g_debugLines.clear();
-        g_diagnostics.clear();
+        Messages::clear();
         m_page = new iocFpgaCheck;
         m_flash = m_page->findChild<QProcess *>();
         QVERIFY(m_flash);
-        m_page->show();
-        QApplication::setActiveWindow(m_page);
-        QVERIFY(QTest::qWaitForWindowActive(m_page));
+        QVERIFY(showActive(m_page));
     }
     void cleanup()
     {
@@ -157,14 +146,14 @@ private slots:
         const QString before = text("fpgaCheckResut_label");
         QCOMPARE(before == verdict, pieces == 0);
         QVERIFY(setScenario({"flash=" + flash}));
-        g_debugLines.clear();
+        Messages::clear();
         QVERIFY(runFpgaCheck());
         // Until the answer comes the finding reads "---" and the old verdict stays.
         QCOMPARE(m_atStart, "---|" + before);
         QCOMPARE(text("fpgaId_label"), finding);
         QCOMPARE(text("fpgaCheckResut_label"), verdict);
         QVERIFY(isRed("fpgaCheckResut_label") && !isRed("fpgaId_label"));
-        const QStringList debug = g_debugLines.filter("fpga Identification: ");
+        const QStringList debug = debugLines().filter("fpga Identification: ");
         QCOMPARE(debug.size(), pieces);
         if (pieces)
             QCOMPARE(debug.last(), "fpga Identification: \"" + finding.replace('\n', "\\n") + '"');
@@ -191,9 +180,9 @@ private slots:
         QTest::qWait(2 * iocFpgaCheck::FpgaJudgeIntervalMs); // a piece held back is judged
         [[maybe_unused]] const std::clock_t after = std::clock();
         QVERIFY(tookMs >= iocFpgaCheck::FpgaReadTimeoutMs);
-        QCOMPARE(g_diagnostics, QStringList{"flash read still running after 10000 ms, killed"});
+        QCOMPARE(diagnostics(), QStringList{"flash read still running after 10000 ms, killed"});
         // At most one judgement per interval keeps the log and the GUI thread's share bounded.
-        const QStringList judged = g_debugLines.filter("fpga Identification: ");
+        const QStringList judged = debugLines().filter("fpga Identification: ");
         QVERIFY2(judged.size() <= tookMs / iocFpgaCheck::FpgaJudgeIntervalMs + 2,
                  qPrintable(QString::number(judged.size())));
 #if !defined(__SANITIZE_ADDRESS__)
@@ -227,12 +216,12 @@ private slots:
         QVERIFY(setScenario({scenario}));
         QTest::keyClick(m_page, Qt::Key_F1);
         QTRY_COMPARE(m_flash->state(), QProcess::Running);
-        QTRY_VERIFY(g_debugLines.filter("fpga Identification: ").size() >= heard);
+        QTRY_VERIFY(debugLines().filter("fpga Identification: ").size() >= heard);
         const qint64 pid = m_flash->processId();
-        g_debugLines.clear();
+        Messages::clear();
         delete m_page;
         m_page = nullptr;
-        QCOMPARE(g_debugLines + g_diagnostics, QStringList());
+        QCOMPARE(Messages::of(), QStringList());
         QVERIFY(::kill(pid, 0) == -1 && errno == ESRCH); // ended and reaped, not left running
     }
     void searchFindsFirmwareUnderSdEntries_data()
@@ -367,7 +356,7 @@ private slots:
         runBoardTool(QStringLiteral("usbswitch -i"), 500); // short, to keep the suite fast
         const int took = int(clock.elapsed());
         QCOMPARE(qBound(500, took, 2000), took); // slack for load
-        QCOMPARE(g_diagnostics,
+        QCOMPARE(diagnostics(),
                  QStringList{"board tool \"usbswitch -i\" still running after 500 ms, killed"});
     }
 };

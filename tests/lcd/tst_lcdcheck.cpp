@@ -1,4 +1,5 @@
 #include "lcdcheck.h"
+#include "qttestsupport.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -16,9 +17,7 @@ private slots:
     void init()
     {
         m_page = new lcdcheck;
-        m_page->show();
-        QApplication::setActiveWindow(m_page);
-        QVERIFY(QTest::qWaitForWindowActive(m_page));
+        QVERIFY(showActive(m_page));
         m_color = m_page->findChild<QLabel *>("color");
         m_help = m_page->findChild<QLabel *>("label");
         m_button = m_page->findChild<QPushButton *>("pushButton_7");
