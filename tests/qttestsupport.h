@@ -4,7 +4,6 @@
 #include <QtTest>
 
 #include <mutex>
-#include <utility>
 
 // Shows `widget` as the active window: shortcuts and keys reach only that one.
 inline bool showActive(QWidget *widget)
@@ -25,28 +24,26 @@ public:
     static QStringList of(const char *category = nullptr)
     {
         const std::lock_guard<std::mutex> locker(s_mutex);
-        QStringList texts;
-        for (const auto &[from, text] : s_caught)
-            if (!category || from == category)
-                texts << text;
-        return texts;
+        return category ? s_byCategory.value(category) : s_all;
     }
     static void clear()
     {
         const std::lock_guard<std::mutex> locker(s_mutex);
-        s_caught.clear();
+        s_all.clear();
+        s_byCategory.clear();
     }
 
 private:
     static void take(QtMsgType type, const QMessageLogContext &context, const QString &text)
     {
-        {
-            const std::lock_guard<std::mutex> locker(s_mutex);
-            s_caught.append({context.category, text});
-        }
+        std::unique_lock<std::mutex> locker(s_mutex);
+        s_all << text;
+        s_byCategory[context.category] << text;
+        locker.unlock();
         s_previous(type, context, text);
     }
     static inline QtMessageHandler s_previous = nullptr;
     static inline std::mutex s_mutex;
-    static inline QVector<std::pair<QByteArray, QString>> s_caught;
+    static inline QStringList s_all;
+    static inline QHash<QByteArray, QStringList> s_byCategory;
 };

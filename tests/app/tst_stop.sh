@@ -30,7 +30,21 @@ until_seen() {
 }
 exec_of() { echo "\"op\": \"exec\", \"path\": \"$1\", \"args\": \[\"$2\""; }
 no_thread_left() { ! grep -q "QThread: Destroyed" "$log"; }
-no_tool_left() { ! pgrep -f boardsim-tool >/dev/null; }
+# tools: the board tools running on this board (links to boardsim-tool, named
+# as the tool they play; the board's own mount namespace tells them apart)
+tools() {
+    local pid
+    for pid in $(pgrep -x usbswitch) $(pgrep -x iocboot) $(pgrep -x flash); do
+        [ "$(readlink "/proc/$pid/ns/mnt")" != "$(readlink /proc/$$/ns/mnt)" ] || echo "$pid"
+    done
+}
+no_tool_left() { [ -z "$(tools)" ]; }
+# files PID: what the descriptors of PID above the standard streams refer to
+files() { find "/proc/$1/fd" -mindepth 1 ! -name 0 ! -name 1 ! -name 2 -exec readlink {} + | sort -u; }
+# A tool that lingers must hold nothing the program opened, least of all the
+# encoder's device: only the standard streams are passed on. Its connection
+# to the board is its own; what this script passed to both is not counted.
+holds_none() { comm -12 <(files "$1") <(files "$2") | comm -23 - <(files $$) | grep . && return 1; true; }
 tap() { "$ctl" key tap "$1" >/dev/null; }
 
 # row NAME SIGNAL SCENARIO KEYS... -- PATTERN: starts the check mode on a fresh
@@ -60,6 +74,9 @@ row() {
         sleep 1
     done
     until_seen "$pattern" || { kill -KILL $app; return; }
+    for tool in $(tools); do
+        check "$name: the board tool holds none of the program's files" holds_none "$tool" $app
+    done
     t0=$(now_ms)
     kill -s "$signal" $app
     wait $app

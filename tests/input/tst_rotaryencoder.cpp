@@ -4,7 +4,6 @@
 #include "rotaryencoder.h"
 
 #include <QLCDNumber>
-#include <QProcess>
 #include <QtTest>
 
 #include <csignal>
@@ -36,23 +35,6 @@ static QVector<int> readerThreads()
     return found;
 }
 
-// What each open descriptor of process `pid` refers to ("/dev/input/event0",
-// "socket:[1234]", ...), by number.
-static QMap<int, QString> openFiles(const QString &pid)
-{
-    QMap<int, QString> files;
-    const QString dir = "/proc/" + pid + "/fd/";
-    for (const QString &fd :
-         QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        char target[256];
-        const ssize_t n =
-            ::readlink(QFile::encodeName(dir + fd).constData(), target, sizeof target);
-        if (n > 0)
-            files.insert(fd.toInt(), QString::fromLocal8Bit(target, int(n)));
-    }
-    return files;
-}
-
 // The encoder reader and the window's display of it, on the simulated board.
 class tst_RotaryEncoder : public QObject
 {
@@ -60,7 +42,6 @@ class tst_RotaryEncoder : public QObject
 
     BoardSimClient m_board;
     QVector<int> m_steps;
-    QMap<int, QString> m_given; // the descriptors this process started with
 
     static void onSignal(int) {}
     // This process's CPU time, in ms, while the event loop runs for `ms`.
@@ -140,7 +121,6 @@ private slots:
         if (!m_board.isAvailable())
             QSKIP("needs the simulated board: run under boardsim");
         Messages::catchAll();
-        m_given = openFiles("self");
         // No SA_RESTART: the reader's wait fails with EINTR, as for any signal a library raises.
         struct sigaction action = {};
         action.sa_handler = onSignal;
@@ -237,36 +217,6 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(readerThreads().isEmpty(), 100); // task outlives wait()
             QCOMPARE(deviceOps("close"), 1);
         }
-    }
-
-    // A board tool that lingers (a hanging usbswitch, here) must hold nothing of ours, least
-    // of all the encoder's device: only the standard streams are passed on.
-    void boardToolInheritsOnlyStandardStreams()
-    {
-        std::unique_ptr<groundwork> window;
-        QVERIFY(openWindow(window)); // the reader holds the device from now on
-        QVERIFY(openFiles("self").values().contains(device));
-        QVERIFY(m_board.setScenario("tool.usbswitch", "hang"));
-        QProcess tool; // as the IOC check starts its tools
-        tool.setProcessChannelMode(QProcess::ForwardedChannels);
-        tool.start("usbswitch", {"-i"});
-        QVERIFY(tool.waitForStarted());
-        // Once the tool has called the board it runs its own code, past any exec.
-        QTRY_VERIFY(deviceOps("exec", QString()) > 0);
-        QMap<int, QString> inherited = openFiles(QString::number(tool.processId()));
-        tool.kill();
-        QVERIFY(tool.waitForFinished());
-        QVERIFY(m_board.setScenario("tool.usbswitch", "ok"));
-        for (int stream : {0, 1, 2})
-            QCOMPARE(inherited.remove(stream), 1);
-        // The rest is the tool's own (its connection to the board), or what this process was
-        // itself given by whoever started it; none of the files opened here.
-        QMap<int, QString> ours = openFiles("self");
-        for (auto given = m_given.cbegin(); given != m_given.cend(); ++given)
-            if (ours.value(given.key()) == given.value())
-                ours.remove(given.key());
-        for (const QString &file : inherited)
-            QVERIFY2(!ours.values().contains(file), qPrintable(file));
     }
 
     void readerEndsOnlyOnStopOrLostDevice_data()

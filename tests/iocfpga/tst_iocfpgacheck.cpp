@@ -20,11 +20,9 @@ const QStringList SwitchOverCalls = {"usbswitch -i", "iocboot -i", "iocboot -f",
 const QString Success = QStringLiteral("FPGA Check Success!"), Fail = "FPGA Check FAIL!";
 const QColor Red(225, 26, 26);
 
-// By category: the default one carries the described debug lines (the FPGA answer), the
-// page's own category its diagnostics (a tool or the flash read killed at its bound).
-static QStringList debugLines() { return Messages::of("default"); }
-static QStringList diagnostics() { return Messages::of("checkmode.iocfpga"); }
-
+// Messages by category: the default one carries the described debug lines (the FPGA answer),
+// the page's own category its diagnostics (a tool or the flash read killed at its bound).
+const char *const Described = "default", *const Diagnostics = "checkmode.iocfpga";
 // The IOC/FPGA page and its waiting dialog, against the simulated board.
 class tst_IocFpgaCheck : public QObject
 {
@@ -153,7 +151,7 @@ private slots:
         QCOMPARE(text("fpgaId_label"), finding);
         QCOMPARE(text("fpgaCheckResut_label"), verdict);
         QVERIFY(isRed("fpgaCheckResut_label") && !isRed("fpgaId_label"));
-        const QStringList debug = debugLines().filter("fpga Identification: ");
+        const QStringList debug = Messages::of(Described).filter("fpga Identification: ");
         QCOMPARE(debug.size(), pieces);
         if (pieces)
             QCOMPARE(debug.last(), "fpga Identification: \"" + finding.replace('\n', "\\n") + '"');
@@ -180,9 +178,10 @@ private slots:
         QTest::qWait(2 * iocFpgaCheck::FpgaJudgeIntervalMs); // a piece held back is judged
         [[maybe_unused]] const std::clock_t after = std::clock();
         QVERIFY(tookMs >= iocFpgaCheck::FpgaReadTimeoutMs);
-        QCOMPARE(diagnostics(), QStringList{"flash read still running after 10000 ms, killed"});
+        QCOMPARE(Messages::of(Diagnostics),
+                 QStringList{"flash read still running after 10000 ms, killed"});
         // At most one judgement per interval keeps the log and the GUI thread's share bounded.
-        const QStringList judged = debugLines().filter("fpga Identification: ");
+        const QStringList judged = Messages::of(Described).filter("fpga Identification: ");
         QVERIFY2(judged.size() <= tookMs / iocFpgaCheck::FpgaJudgeIntervalMs + 2,
                  qPrintable(QString::number(judged.size())));
 #if !defined(__SANITIZE_ADDRESS__)
@@ -216,7 +215,7 @@ private slots:
         QVERIFY(setScenario({scenario}));
         QTest::keyClick(m_page, Qt::Key_F1);
         QTRY_COMPARE(m_flash->state(), QProcess::Running);
-        QTRY_VERIFY(debugLines().filter("fpga Identification: ").size() >= heard);
+        QTRY_VERIFY(Messages::of(Described).filter("fpga Identification: ").size() >= heard);
         const qint64 pid = m_flash->processId();
         Messages::clear();
         delete m_page;
@@ -356,7 +355,7 @@ private slots:
         runBoardTool(QStringLiteral("usbswitch -i"), 500); // short, to keep the suite fast
         const int took = int(clock.elapsed());
         QCOMPARE(qBound(500, took, 2000), took); // slack for load
-        QCOMPARE(diagnostics(),
+        QCOMPARE(Messages::of(Diagnostics),
                  QStringList{"board tool \"usbswitch -i\" still running after 500 ms, killed"});
     }
 };
