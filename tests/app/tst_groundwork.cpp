@@ -9,11 +9,6 @@
 
 namespace {
 
-QStringList repeated(const QString &line, int times)
-{
-    return QVector<QString>(times, line).toList();
-}
-
 // The stack's final order: the home page lists the checks in this order.
 enum Page
 {
@@ -209,7 +204,7 @@ private slots:
         }
         QCOMPARE(m_progress->value(), m_progress->maximum());
         QCOMPARE(current(), page(KeyTest)); // the hidden bar's soft keys took nothing
-        QCOMPARE(Messages::of(), repeated("progBar 1", 31));
+        QCOMPARE(Messages::of(), QVector<QString>(31, "progBar 1").toList());
     }
 
     void lcdShortcutsAreDeadWhileAnotherPageIsShown_data()
