@@ -124,23 +124,26 @@ private slots:
     }
 
     // A script of keys and checks: "@P" goes to page P as the operator would, "#P" checks that
-    // P is shown with its bar or without; "=NAME/COUNT" checks the keyboard test's name and bar;
-    // "~K" releases K, "*K" is an autorepeat of K, any other word presses that key.
+    // P is shown with its bar or without; "=NAME/COUNT" checks the keyboard test's name and bar,
+    // "%" the LCD page; "~K" releases K, "*K" is an autorepeat of K, any other word presses K.
     void keysAreNamedAndCountedOnlyAsThePanelsOwn_data()
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("counted"); // the "progBar" debug lines, in order
-        // Shown anywhere, counted only on the keyboard test, and so still counted there later.
-        QTest::newRow("key on another page") << "@2 1 @3 8 =8/1 @2 =8/1 8 =8/2"
-                                             << "1 1";
-        // Qt's shortcut map also takes the key after clear when it completes no sequence.
-        QTest::newRow("clear and releases") << "@2 ~5 Backspace =None/0 5 =None/0 5 =5/1"
-                                            << "1";
-        // Keys the panel has not are neither shown nor taken for F1.
-        QTest::newRow("unknown keys") << "@2 F11 Up Enter Q =None/0 F1 =F1/1"
-                                      << "1";
-        QTest::newRow("repeats") << "@2 5 F3 7 5 F3 *7 =7/3"
-                                 << "1 1 1 0 0 0";
+        const char *rows[][3] = {
+            // Shown anywhere, counted only on the keyboard test, and so still counted there.
+            {"key on another page", "@2 1 @3 8 =8/1 @2 =8/1 8 =8/2", "1 1"},
+            // Qt's shortcut map also takes the key after clear when it completes no sequence.
+            {"clear and releases", "@2 ~5 Backspace =None/0 5 =None/0 5 =5/1", "1"},
+            // Keys the panel has not are neither shown nor taken for F1.
+            {"unknown keys", "@2 F11 Up Enter Q =None/0 F1 =F1/1", "1"},
+            {"repeats", "@2 5 F3 7 5 F3 *7 =7/3", "1 1 1 0 0 0"},
+            // The LCD page's keys are dead while another page is shown, its F1 included.
+            {"LCD keys on home", "@0 Backspace 4 F1 % #0", ""},
+            {"LCD keys on the keyboard test", "@2 Backspace 4 F1 % #2", "1"},
+            {"LCD keys on lamp/buzzer (its own F1)", "@3 Backspace 4 F1 % #3", ""}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << row[1] << row[2];
         // Clear+Stop resets the test where it is pressed, and shows nothing; clear+1 then
         // returns home, neither key counted, and the reset really cleared the marks.
         const char *pages[] = {"home", "LCD", "keyboard test", "lamp/buzzer", "IOC/FPGA"};
@@ -164,7 +167,15 @@ private slots:
                 QVERIFY(current() == page(Page(p)) && barShown() == (p != Lcd && p != KeyTest));
             else if (op == '=')
                 QCOMPARE(m_keyName->text() + '/' + QString::number(m_progress->value()), rest);
-            else if (op == '~')
+            else if (op == '%') {  // the LCD page as the form made it
+                QTest::qWait(300); // longer than a shortcut's animated click
+                QWidget *lcd = page(Lcd);
+                QCOMPARE(lcd->findChild<QLabel *>("color")->styleSheet(),
+                         "background-color: rgb(255, 255, 255);");
+                QVERIFY(lcd->findChild<QLabel *>("label")->isVisibleTo(lcd));
+                QCOMPARE(lcd->findChild<QPushButton *>("pushButton_7")->geometry(),
+                         QRect(670, 90, 130, 60));
+            } else if (op == '~')
                 QTest::keyRelease(m_window, Qt::Key(QKeySequence(rest)[0]));
             else if (op == '*') {
                 QKeyEvent autoRepeat(QEvent::KeyPress, QKeySequence(rest)[0], Qt::NoModifier,
@@ -205,30 +216,6 @@ private slots:
         QCOMPARE(m_progress->value(), m_progress->maximum());
         QCOMPARE(current(), page(KeyTest)); // the hidden bar's soft keys took nothing
         QCOMPARE(Messages::of(), QVector<QString>(31, "progBar 1").toList());
-    }
-
-    void lcdShortcutsAreDeadWhileAnotherPageIsShown_data()
-    {
-        QTest::addColumn<int>("shown");
-        QTest::newRow("home") << int(Home);
-        QTest::newRow("keyboard test") << int(KeyTest);
-        QTest::newRow("lamp/buzzer (its own F1)") << int(LampBuzzer);
-    }
-    void lcdShortcutsAreDeadWhileAnotherPageIsShown()
-    {
-        QFETCH(int, shown);
-        QWidget *lcd = page(Lcd);
-        auto *color = lcd->findChild<QLabel *>("color");
-        const QString colorBefore = color->styleSheet();
-        goTo(Page(shown));
-        pressClear(Qt::Key_4);
-        press(Qt::Key_F1);
-        QTest::qWait(300); // longer than a shortcut's animated click
-        QCOMPARE(color->styleSheet(), colorBefore);
-        QVERIFY(lcd->findChild<QLabel *>("label")->isVisibleTo(lcd));
-        QCOMPARE(lcd->findChild<QPushButton *>("pushButton_7")->geometry(),
-                 QRect(670, 90, 130, 60));
-        QCOMPARE(current(), page(Page(shown)));
     }
 };
 

@@ -67,13 +67,12 @@ class tst_RotaryEncoder : public QObject
     double m_idleCpuMs = -1;
     static int shown(groundwork &w) { return w.findChild<QLCDNumber *>("lcdNumber")->intValue(); }
 
-    // Number of operations `op` on `path` (any, when empty) in the board's transcript.
-    int deviceOps(const char *op, const QString &path = device)
+    // Number of operations `op` on the device in the board's transcript.
+    int deviceOps(const char *op)
     {
         int n = 0;
         for (const QJsonObject &row : m_board.transcript().value_or(QVector<QJsonObject>()))
-            n += row.value("op").toString() == op &&
-                 (path.isEmpty() || row.value("path").toString() == path);
+            n += row.value("op").toString() == op && row.value("path").toString() == device;
         return n;
     }
 
