@@ -23,6 +23,7 @@ const QColor Red(225, 26, 26);
 // Messages by category: the default one carries the described debug lines (the FPGA answer),
 // the page's own category its diagnostics (a tool or the flash read killed at its bound).
 const char *const Described = "default", *const Diagnostics = "checkmode.iocfpga";
+
 // The IOC/FPGA page and its waiting dialog, against the simulated board.
 class tst_IocFpgaCheck : public QObject
 {
