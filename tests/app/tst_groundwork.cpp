@@ -34,16 +34,11 @@ class tst_groundwork : public QObject
     QWidget *page(Page p) const { return m_stack->widget(p); }
     bool barShown() const { return m_bar->isVisible(); }
     void press(Qt::Key key) { QTest::keyClick(m_window, key); }
-    void pressClear(Qt::Key second)
-    {
-        press(Qt::Key_Backspace);
-        press(second);
-    }
     void goTo(Page p)
     {
         // Soft keys are buttons: their shortcut clicks them ~100 ms later.
         if (current() != page(Home))
-            pressClear(Qt::Key_1);
+            QTest::keySequence(m_window, QKeySequence(Qt::Key_Backspace, Qt::Key_1));
         QCOMPARE(current(), page(Home));
         if (p == Home)
             return;
@@ -81,12 +76,12 @@ private slots:
         QCOMPARE(m_progress->value(), 0); // the form's 24 is replaced
         QCOMPARE(m_keyName->text(), "None");
         // The stack holds the pages in the home page's order of checks.
-        QCOMPARE(m_stack->count(), 5);
-        QCOMPARE(page(Home)->objectName(), "homeWidget");
-        QCOMPARE(page(Lcd)->metaObject()->className(), "lcdcheck");
-        QCOMPARE(page(KeyTest)->objectName(), "keyTest");
-        QCOMPARE(page(LampBuzzer)->metaObject()->className(), "lampBuzzerCheck");
-        QCOMPARE(page(IocFpga)->metaObject()->className(), "iocFpgaCheck");
+        QStringList pages;
+        for (int i = 0; i < m_stack->count(); ++i)
+            pages << page(Page(i))->objectName() + ':' + page(Page(i))->metaObject()->className();
+        QCOMPARE(pages,
+                 QStringList({"homeWidget:QWidget", "lcdcheck:lcdcheck", "keyTest:QWidget",
+                              "lampBuzzerCheck:lampBuzzerCheck", "iocFpgaCheck:iocFpgaCheck"}));
     }
 
     void softKeysSwitchPagesAndTheBar_data()
