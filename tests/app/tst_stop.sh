@@ -45,7 +45,6 @@ files() { find "/proc/$1/fd" -mindepth 1 ! -name 0 ! -name 1 ! -name 2 -exec rea
 # encoder's device: only the standard streams are passed on. Its connection
 # to the board is its own; what this script passed to both is not counted.
 holds_none() { comm -12 <(files "$1") <(files "$2") | comm -23 - <(files $$) | grep . && return 1; true; }
-tap() { "$ctl" key tap "$1" >/dev/null; }
 
 # row NAME SIGNAL SCENARIO KEYS... -- PATTERN: starts the check mode on a fresh
 # board, presses KEYS, waits for PATTERN in the transcript, sends SIGNAL.
@@ -70,7 +69,7 @@ row() {
     local tries=0
     until [ ${#keys[@]} -eq 0 ] || "$ctl" transcript | grep '"op": "exec"' >/dev/null; do
         [ $((tries += 1)) -le 30 ] || { echo "  no board tool ran" && kill -KILL $app && return; }
-        for key in "${keys[@]}"; do tap "$key"; done
+        for key in "${keys[@]}"; do "$ctl" key tap "$key" >/dev/null; done
         sleep 1
     done
     until_seen "$pattern" || { kill -KILL $app; return; }

@@ -209,10 +209,8 @@ private slots:
             window.reset();
             const qint64 took = clock.elapsed();
             QVERIFY2(took <= 10 * opening + 10,
-                     qPrintable(QStringLiteral("round %1: %2 ms to close, %3 ms to open")
-                                    .arg(round)
-                                    .arg(took)
-                                    .arg(opening)));
+                     qPrintable(QString::asprintf("round %d: %lld ms to close, %lld ms to open",
+                                                  round, took, opening)));
             QTRY_VERIFY_WITH_TIMEOUT(readerThreads().isEmpty(), 100); // task outlives wait()
             QCOMPARE(deviceOps("close"), 1);
         }

@@ -112,12 +112,10 @@ private slots:
                                                              << "gpio129/value 0");
         addRow("no gpio", "no-gpio", "", {});
         // On the lamp page the lamp starts off and alternates, lamp line then test line.
-        addRow("lamp clicks", "default", "lamp lamp lamp", lampWrites("101"));
-        addRow("F1", "default", "F1 F1", lampWrites("10"));
+        addRow("lamp: clicks and F1", "default", "lamp F1 lamp F1", lampWrites("1010"));
         addRow("lamp line refused", "refuse-132", "lamp lamp lamp", lampWrites("101", false));
         // One "0" per press: no pulse back to "1", no timer.
-        addRow("buzzer clicks", "default", "buzzer buzzer", {Beep, Beep});
-        addRow("F2", "default", "F2", {Beep});
+        addRow("buzzer: clicks and F2", "default", "buzzer F2 buzzer", {Beep, Beep, Beep});
         // dangerLamp leaves the page's state off: the next click still switches on.
         addRow("dangerLamp on", "default", "danger-on lamp", lampWrites("11"));
         addRow("dangerLamp off", "default", "danger-off lamp", lampWrites("01"));
