@@ -1,4 +1,5 @@
 #include "groundwork.h"
+#include "qttestsupport.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -7,23 +8,6 @@
 #include <QtTest>
 
 namespace {
-
-// Debug lines of the window, captured so that tests can assert on the
-// keyboard test's "progBar" trace.
-QStringList s_debugLines;
-QtMessageHandler s_previousHandler = nullptr;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtDebugMsg)
-        s_debugLines << message;
-    s_previousHandler(type, context, message);
-}
-
-QStringList repeated(const QString &line, int times)
-{
-    return QVector<QString>(times, line).toList();
-}
 
 // The stack's final order: the home page lists the checks in this order.
 enum Page
@@ -50,16 +34,11 @@ class tst_groundwork : public QObject
     QWidget *page(Page p) const { return m_stack->widget(p); }
     bool barShown() const { return m_bar->isVisible(); }
     void press(Qt::Key key) { QTest::keyClick(m_window, key); }
-    void pressClear(Qt::Key second)
-    {
-        press(Qt::Key_Backspace);
-        press(second);
-    }
     void goTo(Page p)
     {
         // Soft keys are buttons: their shortcut clicks them ~100 ms later.
         if (current() != page(Home))
-            pressClear(Qt::Key_1);
+            QTest::keySequence(m_window, QKeySequence(Qt::Key_Backspace, Qt::Key_1));
         QCOMPARE(current(), page(Home));
         if (p == Home)
             return;
@@ -68,13 +47,11 @@ class tst_groundwork : public QObject
     }
 
 private slots:
-    void initTestCase() { s_previousHandler = qInstallMessageHandler(captureDebug); }
+    void initTestCase() { Messages::catchAll(); }
     void init()
     {
         m_window = new groundwork;
-        m_window->show();
-        QApplication::setActiveWindow(m_window);
-        QVERIFY(QTest::qWaitForWindowActive(m_window));
+        QVERIFY(showActive(m_window));
         m_stack = m_window->findChild<QStackedWidget *>("stackedWidget");
         m_bar = m_window->findChild<QWidget *>("verticalWidget");
         // The pages reuse the form's generic object names, so look inside the
@@ -83,7 +60,7 @@ private slots:
         m_keyName = frame->findChild<QLabel *>("label");
         m_progress = frame->findChild<QProgressBar *>("progressBar");
         QVERIFY(m_stack && m_bar && m_keyName && m_progress);
-        s_debugLines.clear();
+        Messages::clear();
     }
     void cleanup()
     {
@@ -99,12 +76,12 @@ private slots:
         QCOMPARE(m_progress->value(), 0); // the form's 24 is replaced
         QCOMPARE(m_keyName->text(), "None");
         // The stack holds the pages in the home page's order of checks.
-        QCOMPARE(m_stack->count(), 5);
-        QCOMPARE(page(Home)->objectName(), "homeWidget");
-        QCOMPARE(page(Lcd)->metaObject()->className(), "lcdcheck");
-        QCOMPARE(page(KeyTest)->objectName(), "keyTest");
-        QCOMPARE(page(LampBuzzer)->metaObject()->className(), "lampBuzzerCheck");
-        QCOMPARE(page(IocFpga)->metaObject()->className(), "iocFpgaCheck");
+        QStringList pages;
+        for (int i = 0; i < m_stack->count(); ++i)
+            pages << page(Page(i))->objectName() + ':' + page(Page(i))->metaObject()->className();
+        QCOMPARE(pages,
+                 QStringList({"homeWidget:QWidget", "lcdcheck:lcdcheck", "keyTest:QWidget",
+                              "lampBuzzerCheck:lampBuzzerCheck", "iocFpgaCheck:iocFpgaCheck"}));
     }
 
     void softKeysSwitchPagesAndTheBar_data()
@@ -113,21 +90,14 @@ private slots:
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("target");
         QTest::addColumn<bool>("barShown");
-        const struct
-        {
-            const char *button;
-            Page target;
-            bool bar;
-        } keys[] = {{"homeButton", Home, true},
-                    {"LcdButton", Lcd, false},
-                    {"KeyboardButton", KeyTest, false},
-                    {"lampBuzzerButton", LampBuzzer, true},
-                    {"iocFpgaCheckBotton", IocFpga, true}};
+        const char *buttons[] = {"homeButton", "LcdButton", "KeyboardButton", "lampBuzzerButton",
+                                 "iocFpgaCheckBotton"};
         // Each soft key by its F key (F6 + index) and by a click on its button;
         // the bar is hidden where the page needs the whole screen or every key.
-        for (const auto &k : keys) {
-            QTest::addRow("F%d", 6 + k.target) << false << k.button << int(k.target) << k.bar;
-            QTest::addRow("click %s", k.button) << true << k.button << int(k.target) << k.bar;
+        for (int p = Home; p <= IocFpga; ++p) {
+            const bool bar = p != Lcd && p != KeyTest;
+            QTest::addRow("F%d", 6 + p) << false << buttons[p] << p << bar;
+            QTest::addRow("click %s", buttons[p]) << true << buttons[p] << p << bar;
         }
     }
     void softKeysSwitchPagesAndTheBar()
@@ -148,44 +118,71 @@ private slots:
         QCOMPARE(m_progress->value(), 0); // page switches never touch the test
     }
 
-    // Clear+Stop resets the test where it is pressed; clear+1 then returns home from there.
-    void clearStopResetsAndClearOneGoesHome_data()
+    // A script of keys and checks: "@P" goes to page P as the operator would, "#P" checks that
+    // P is shown with its bar or without; "=NAME/COUNT" checks the keyboard test's name and bar,
+    // "%" the LCD page; "~K" releases K, "*K" is an autorepeat of K, any other word presses K.
+    void keysAreNamedAndCountedOnlyAsThePanelsOwn_data()
     {
-        QTest::addColumn<int>("from");
-        QTest::newRow("home") << int(Home);
-        QTest::newRow("LCD (bar hidden)") << int(Lcd);
-        QTest::newRow("keyboard test (bar hidden)") << int(KeyTest);
-        QTest::newRow("lamp/buzzer") << int(LampBuzzer);
-        QTest::newRow("IOC/FPGA") << int(IocFpga);
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("counted"); // the "progBar" debug lines, in order
+        const char *rows[][3] = {
+            // Shown anywhere, counted only on the keyboard test, and so still counted there.
+            {"key on another page", "@2 1 @3 8 =8/1 @2 =8/1 8 =8/2", "1 1"},
+            // Qt's shortcut map also takes the key after clear when it completes no sequence.
+            {"clear and releases", "@2 ~5 Backspace =None/0 5 =None/0 5 =5/1", "1"},
+            // Keys the panel has not are neither shown nor taken for F1.
+            {"unknown keys", "@2 F11 Up Enter Q =None/0 F1 =F1/1", "1"},
+            {"repeats", "@2 5 F3 7 5 F3 *7 =7/3", "1 1 1 0 0 0"},
+            // The LCD page's keys are dead while another page is shown, its F1 included.
+            {"LCD keys on home", "@0 Backspace 4 F1 % #0", ""},
+            {"LCD keys on the keyboard test", "@2 Backspace 4 F1 % #2", "1"},
+            {"LCD keys on lamp/buzzer (its own F1)", "@3 Backspace 4 F1 % #3", ""}};
+        for (const auto &row : rows)
+            QTest::newRow(row[0]) << row[1] << row[2];
+        // Clear+Stop resets the test where it is pressed, and shows nothing; clear+1 then
+        // returns home, neither key counted, and the reset really cleared the marks.
+        const char *pages[] = {"home", "LCD", "keyboard test", "lamp/buzzer", "IOC/FPGA"};
+        for (int p = Home; p <= IocFpga; ++p)
+            QTest::addRow("clear+Stop on %s", pages[p])
+                << QString("@2 5 6 =6/2 @%1 Backspace Pause =6/0 #%1 Backspace 1 #0 =6/0 @2 5 =5/1")
+                       .arg(p)
+                << "1 1 1";
     }
-    void clearStopResetsAndClearOneGoesHome()
+    void keysAreNamedAndCountedOnlyAsThePanelsOwn()
     {
-        QFETCH(int, from);
-        goTo(KeyTest);
-        press(Qt::Key_5);
-        press(Qt::Key_6);
-        QCOMPARE(m_progress->value(), 2);
-        goTo(Page(from));
-        const bool barBefore = barShown();
-        const QString nameBefore = m_keyName->text();
-        pressClear(Qt::Key_Pause);
-        QCOMPARE(m_progress->value(), 0);
-        QCOMPARE(current(), page(Page(from)));
-        QCOMPARE(barShown(), barBefore);
-        QCOMPARE(m_keyName->text(), nameBefore); // "Stop" is not shown either
-        s_debugLines.clear();
-        pressClear(Qt::Key_1);
-        QCOMPARE(current(), page(Home));
-        QVERIFY(barShown());
-        QCOMPARE(m_progress->value(), 0); // neither key is counted on the way out
-        QVERIFY(s_debugLines.filter("progBar").isEmpty());
-        // The reset really cleared the marks: the same key counts again.
-        goTo(KeyTest);
-        press(Qt::Key_5);
-        QCOMPARE(m_progress->value(), 1);
+        QFETCH(QString, script);
+        QFETCH(QString, counted);
+        for (const QString &word : script.split(' ')) {
+            const QChar op = word.at(0);
+            const QString rest = word.mid(1);
+            const int p = rest.toInt();
+            if (op == '@')
+                goTo(Page(p));
+            else if (op == '#')
+                QVERIFY(current() == page(Page(p)) && barShown() == (p != Lcd && p != KeyTest));
+            else if (op == '=')
+                QCOMPARE(m_keyName->text() + '/' + QString::number(m_progress->value()), rest);
+            else if (op == '%') {  // the LCD page as the form made it
+                QTest::qWait(300); // longer than a shortcut's animated click
+                QWidget *lcd = page(Lcd);
+                QCOMPARE(lcd->findChild<QLabel *>("color")->styleSheet(),
+                         "background-color: rgb(255, 255, 255);");
+                QVERIFY(lcd->findChild<QLabel *>("label")->isVisibleTo(lcd));
+                QCOMPARE(lcd->findChild<QPushButton *>("pushButton_7")->geometry(),
+                         QRect(670, 90, 130, 60));
+            } else if (op == '~')
+                QTest::keyRelease(m_window, Qt::Key(QKeySequence(rest)[0]));
+            else if (op == '*') {
+                QKeyEvent autoRepeat(QEvent::KeyPress, QKeySequence(rest)[0], Qt::NoModifier,
+                                     QString(), true);
+                QApplication::sendEvent(m_window, &autoRepeat);
+            } else
+                press(Qt::Key(QKeySequence(word)[0]));
+        }
+        QCOMPARE(Messages::of().join(' ').remove("progBar "), counted);
     }
 
-    void all31KeysFillTheBarAndRepeatsAndUnknownKeysDoNot()
+    void all31KeysFillTheBarInAnyOrder()
     {
         // The panel's keys with the legend the operator must see for each: the described
         // table, copied on purpose so that a fault in the board's key table shows here.
@@ -205,12 +202,6 @@ private slots:
         QCOMPARE(keys.size(), 31);
         QCOMPARE(legends.size(), 31);
         goTo(KeyTest);
-        // Keys the panel has not are neither shown nor taken for F1, which still counts below.
-        for (Qt::Key unknown : {Qt::Key_F11, Qt::Key_Up, Qt::Key_Enter, Qt::Key_Q})
-            press(unknown);
-        QCOMPARE(m_keyName->text(), "None");
-        QCOMPARE(m_progress->value(), 0);
-        s_debugLines.clear();
         // Reverse order: the count must not depend on the table's order.
         for (int i = 30; i >= 0; --i) {
             press(keys[i]);
@@ -219,73 +210,7 @@ private slots:
         }
         QCOMPARE(m_progress->value(), m_progress->maximum());
         QCOMPARE(current(), page(KeyTest)); // the hidden bar's soft keys took nothing
-        QCOMPARE(s_debugLines, repeated("progBar 1", 31));
-
-        s_debugLines.clear();
-        press(Qt::Key_5);
-        press(Qt::Key_F3);
-        QKeyEvent autoRepeat(QEvent::KeyPress, Qt::Key_7, Qt::NoModifier, QString(), true);
-        QApplication::sendEvent(m_window, &autoRepeat);
-        QCOMPARE(m_progress->value(), 31);
-        QCOMPARE(m_keyName->text(), "7");
-        QCOMPARE(s_debugLines, repeated("progBar 0", 3));
-    }
-
-    void keyOnAnotherPageChangesTheNameButNotTheBar()
-    {
-        goTo(KeyTest);
-        press(Qt::Key_1);
-        goTo(LampBuzzer);
-        s_debugLines.clear();
-        press(Qt::Key_8); // no button of this page takes it
-        QCOMPARE(m_keyName->text(), "8");
-        QCOMPARE(m_progress->value(), 1);
-        QVERIFY(s_debugLines.filter("progBar").isEmpty());
-        goTo(KeyTest);
-        QCOMPARE(m_keyName->text(), "8");
-        press(Qt::Key_8); // not counted elsewhere, so it still counts here
-        QCOMPARE(m_progress->value(), 2);
-    }
-
-    void clearKeyAndReleasesAreNeverShownOrCounted()
-    {
-        goTo(KeyTest);
-        QTest::keyRelease(m_window, Qt::Key_5);
-        press(Qt::Key_Backspace);
-        QCOMPARE(m_keyName->text(), "None");
-        QCOMPARE(m_progress->value(), 0);
-        // Qt's shortcut map also takes the key after clear when it completes no
-        // sequence; the key after that reaches the test again.
-        press(Qt::Key_5);
-        QCOMPARE(m_keyName->text(), "None");
-        QCOMPARE(m_progress->value(), 0);
-        press(Qt::Key_5);
-        QCOMPARE(m_keyName->text(), "5");
-        QCOMPARE(m_progress->value(), 1);
-    }
-
-    void lcdShortcutsAreDeadWhileAnotherPageIsShown_data()
-    {
-        QTest::addColumn<int>("shown");
-        QTest::newRow("home") << int(Home);
-        QTest::newRow("keyboard test") << int(KeyTest);
-        QTest::newRow("lamp/buzzer (its own F1)") << int(LampBuzzer);
-    }
-    void lcdShortcutsAreDeadWhileAnotherPageIsShown()
-    {
-        QFETCH(int, shown);
-        QWidget *lcd = page(Lcd);
-        auto *color = lcd->findChild<QLabel *>("color");
-        const QString colorBefore = color->styleSheet();
-        goTo(Page(shown));
-        pressClear(Qt::Key_4);
-        press(Qt::Key_F1);
-        QTest::qWait(300); // longer than a shortcut's animated click
-        QCOMPARE(color->styleSheet(), colorBefore);
-        QVERIFY(lcd->findChild<QLabel *>("label")->isVisibleTo(lcd));
-        QCOMPARE(lcd->findChild<QPushButton *>("pushButton_7")->geometry(),
-                 QRect(670, 90, 130, 60));
-        QCOMPARE(current(), page(Page(shown)));
+        QCOMPARE(Messages::of(), QVector<QString>(31, "progBar 1").toList());
     }
 };
 

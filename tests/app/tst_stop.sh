@@ -30,8 +30,21 @@ until_seen() {
 }
 exec_of() { echo "\"op\": \"exec\", \"path\": \"$1\", \"args\": \[\"$2\""; }
 no_thread_left() { ! grep -q "QThread: Destroyed" "$log"; }
-no_tool_left() { ! pgrep -f boardsim-tool >/dev/null; }
-tap() { "$ctl" key tap "$1" >/dev/null; }
+# tools: the board tools running on this board (links to boardsim-tool, named
+# as the tool they play; the board's own mount namespace tells them apart)
+tools() {
+    local pid
+    for pid in $(pgrep -x usbswitch) $(pgrep -x iocboot) $(pgrep -x flash); do
+        [ "$(readlink "/proc/$pid/ns/mnt")" != "$(readlink /proc/$$/ns/mnt)" ] || echo "$pid"
+    done
+}
+no_tool_left() { [ -z "$(tools)" ]; }
+# files PID: what the descriptors of PID above the standard streams refer to
+files() { find "/proc/$1/fd" -mindepth 1 ! -name 0 ! -name 1 ! -name 2 -exec readlink {} + | sort -u; }
+# A tool that lingers must hold nothing the program opened, least of all the
+# encoder's device: only the standard streams are passed on. Its connection
+# to the board is its own; what this script passed to both is not counted.
+holds_none() { comm -12 <(files "$1") <(files "$2") | comm -23 - <(files $$) | grep . && return 1; true; }
 
 # row NAME SIGNAL SCENARIO KEYS... -- PATTERN: starts the check mode on a fresh
 # board, presses KEYS, waits for PATTERN in the transcript, sends SIGNAL.
@@ -56,10 +69,13 @@ row() {
     local tries=0
     until [ ${#keys[@]} -eq 0 ] || "$ctl" transcript | grep '"op": "exec"' >/dev/null; do
         [ $((tries += 1)) -le 30 ] || { echo "  no board tool ran" && kill -KILL $app && return; }
-        for key in "${keys[@]}"; do tap "$key"; done
+        for key in "${keys[@]}"; do "$ctl" key tap "$key" >/dev/null; done
         sleep 1
     done
     until_seen "$pattern" || { kill -KILL $app; return; }
+    for tool in $(tools); do
+        check "$name: the board tool holds none of the program's files" holds_none "$tool" $app
+    done
     t0=$(now_ms)
     kill -s "$signal" $app
     wait $app
@@ -80,8 +96,9 @@ row "idle" TERM "" -- '"op": "open", "path": "/dev/input/event0"'
 row "idle" INT "" -- '"op": "open", "path": "/dev/input/event0"'
 row "flash read hanging" TERM tool.flash=hang F10 F1 -- "$(exec_of flash -o)"
 row "IOC wait" TERM "" F10 F2 -- "$(exec_of iocboot -i)"
+# The IOC must not stay on USB: the switch back still runs on the way out.
+check "IOC wait: the IOC switched back" until_seen "$(exec_of usbswitch -f)"
 row "after the FPGA and IOC checks" TERM "" F10 F1 F2 -- "$(exec_of usbswitch -f)"
 row "usbswitch hanging" TERM tool.usbswitch=hang F10 F2 -- "$(exec_of usbswitch -i)"
-# The IOC must not stay on USB: the switch back still runs on the way out.
 check "usbswitch hanging: the IOC switched back" until_seen "$(exec_of usbswitch -f)"
 checks_done "stop: "

@@ -1,6 +1,7 @@
 #include "boardsimclient.h"
 #include "groundwork.h"
 #include "lampbuzzercheck.h"
+#include "qttestsupport.h"
 
 #include <QProcess>
 #include <QPushButton>
@@ -20,12 +21,6 @@ const QList<int> ExportList = {18, 29, 49,  50,  51,  54,  55,  56,  60, 62,
                                63, 65, 111, 112, 113, 114, 115, 116, 117};
 const QString Beep = QStringLiteral("gpio128/value 0");
 const QStringList IocCheck = {"exec usbswitch", "exec iocboot", "exec iocboot", "exec usbswitch"};
-
-QStringList s_messages;
-void collect(QtMsgType, const QMessageLogContext &, const QString &message)
-{
-    s_messages << message;
-}
 
 // The start-up writes ("path below /sys/class/gpio bytes") on a board that
 // refuses to export `refused`: that line gets no directory to write.
@@ -95,7 +90,11 @@ class tst_lampBuzzerCheck : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError())); }
+    void initTestCase()
+    {
+        QVERIFY2(m_board.isAvailable(), qPrintable(m_board.lastError()));
+        Messages::catchAll();
+    }
     void windowWritesWhatTheBoardAccepts_data()
     {
         QTest::addColumn<QStringList>("actions"); // none: the process's first page is built
@@ -113,12 +112,10 @@ private slots:
                                                              << "gpio129/value 0");
         addRow("no gpio", "no-gpio", "", {});
         // On the lamp page the lamp starts off and alternates, lamp line then test line.
-        addRow("lamp clicks", "default", "lamp lamp lamp", lampWrites("101"));
-        addRow("F1", "default", "F1 F1", lampWrites("10"));
+        addRow("lamp: clicks and F1", "default", "lamp F1 lamp F1", lampWrites("1010"));
         addRow("lamp line refused", "refuse-132", "lamp lamp lamp", lampWrites("101", false));
         // One "0" per press: no pulse back to "1", no timer.
-        addRow("buzzer clicks", "default", "buzzer buzzer", {Beep, Beep});
-        addRow("F2", "default", "F2", {Beep});
+        addRow("buzzer: clicks and F2", "default", "buzzer F2 buzzer", {Beep, Beep, Beep});
         // dangerLamp leaves the page's state off: the next click still switches on.
         addRow("dangerLamp on", "default", "danger-on lamp", lampWrites("11"));
         addRow("dangerLamp off", "default", "danger-off lamp", lampWrites("01"));
@@ -137,18 +134,15 @@ private slots:
     {
         QFETCH(QStringList, actions);
         QFETCH(QStringList, writes);
-        s_messages.clear();      // the program starts and says nothing
         if (actions.isEmpty()) { // these rows come first: the board is still fresh
             QVERIFY(m_board.clearTranscript());
-            qInstallMessageHandler(collect);
+            Messages::clear();
             delete new lampBuzzerCheck;
-            qInstallMessageHandler(nullptr);
+            QCOMPARE(Messages::of(), QStringList()); // the program starts and says nothing
         } else {
             auto window = std::make_unique<groundwork>();
             window->onLampBChange();
-            window->show();
-            QApplication::setActiveWindow(window.get());
-            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+            QVERIFY(showActive(window.get()));
             auto *page = window->findChild<lampBuzzerCheck *>();
             QVERIFY(m_board.clearTranscript());
             for (const QString &a : actions) {
@@ -158,9 +152,9 @@ private slots:
                     QVERIFY(QMetaObject::invokeMethod(page, "dangerLamp",
                                                       Q_ARG(bool, a.endsWith("on"))));
                 else if (a == "restart") {
-                    qInstallMessageHandler(collect);
+                    Messages::clear();
                     lampBuzzerCheck::initialize();
-                    qInstallMessageHandler(nullptr);
+                    QCOMPARE(Messages::of(), QStringList());
                 } else if (a == "end")
                     window.reset();
                 else if (a.startsWith("on"))
@@ -174,7 +168,6 @@ private slots:
                 QTRY_COMPARE(tool->state(), QProcess::NotRunning); // the FPGA read runs on
         }
         QCOMPARE(boardWrites(), writes);
-        QCOMPARE(s_messages, QStringList());
     }
 
     void keyBeepStateChangesOnlyWhatItReports()

@@ -1,4 +1,5 @@
 #include "lcdcheck.h"
+#include "qttestsupport.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -12,26 +13,11 @@ class tst_lcdcheck : public QObject
     QLabel *m_help = nullptr;
     QPushButton *m_button = nullptr;
 
-    QString sheet() const { return m_color->styleSheet(); }
-    void clearFour()
-    {
-        QTest::keyClick(m_page, Qt::Key_Backspace);
-        QTest::keyClick(m_page, Qt::Key_4);
-    }
-    void pressF1AndWaitFor(const QString &expected)
-    {
-        // The shortcut clicks the button through animateClick, ~100 ms later.
-        QTest::keyClick(m_page, Qt::Key_F1);
-        QTRY_COMPARE(sheet(), expected);
-    }
-
 private slots:
     void init()
     {
         m_page = new lcdcheck;
-        m_page->show();
-        QApplication::setActiveWindow(m_page);
-        QVERIFY(QTest::qWaitForWindowActive(m_page));
+        QVERIFY(showActive(m_page));
         m_color = m_page->findChild<QLabel *>("color");
         m_help = m_page->findChild<QLabel *>("label");
         m_button = m_page->findChild<QPushButton *>("pushButton_7");
@@ -39,75 +25,57 @@ private slots:
     }
     void cleanup() { delete m_page; }
 
-    void f1CyclesThroughTheFiveColours()
+    // A script: "F1" (which clicks the button ~100 ms later), "click", "clear+4", "show:N" and
+    // "slot:N" (colorShow and on_pushColorChanged) act; "=COLOUR" waits for the colour ("=form":
+    // the form's white), "+form", "+shown" and "+hidden" check the button and the help.
+    void pageFollowsItsKeysAndCalls_data()
     {
+        QTest::addColumn<QString>("script");
         // The form paints white; the cycle then starts at red and wraps to white.
-        QCOMPARE(sheet(), QStringLiteral("background-color: rgb(255, 255, 255);"));
-        for (const char *next : {"red", "green", "blue", "black", "white", "red"})
-            pressF1AndWaitFor(QStringLiteral("background-color:%1;").arg(QLatin1String(next)));
-        // A click does the same as F1.
-        QTest::mouseClick(m_button, Qt::LeftButton);
-        QCOMPARE(sheet(), QStringLiteral("background-color:green;"));
-    }
-
-    void clearFourHidesAndShowsButtonAndHelpWhileF1Cycles()
-    {
-        pressF1AndWaitFor("background-color:red;");
-        QCOMPARE(m_button->geometry(), QRect(670, 90, 130, 60));
-        clearFour();
-        // Collapsed, not hidden: a hidden button's shortcut would stop working.
-        QCOMPARE(m_button->geometry(), QRect(0, 0, 0, 0));
-        QVERIFY(m_button->isVisible());
-        QVERIFY(!m_help->isVisible());
-        QCOMPARE(sheet(), QStringLiteral("background-color:red;")); // hiding keeps the colour
-        pressF1AndWaitFor("background-color:green;");               // and F1 still works
-
-        clearFour();
-        QCOMPARE(m_button->geometry(), QRect(620, 90, 130, 60)); // 50 px left of the form's
-        QVERIFY(m_help->isVisible());
-        QCOMPARE(sheet(), QStringLiteral("background-color:green;")); // showing keeps the colour
-    }
-
-    void colorShowIgnoresIndicesOutsideTheCycle_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("expected");
-        const QString unchanged = QStringLiteral("background-color: rgb(255, 255, 255);");
-        QTest::newRow("0 white") << 0 << "background-color:white;";
-        QTest::newRow("4 black") << 4 << "background-color:black;";
-        // Outside: the page keeps what it shows.
-        QTest::newRow("5") << 5 << unchanged;
-        QTest::newRow("-1") << -1 << unchanged;
-        QTest::newRow("INT_MIN") << std::numeric_limits<int>::min() << unchanged;
-        QTest::newRow("INT_MAX") << std::numeric_limits<int>::max() << unchanged;
-    }
-    void colorShowIgnoresIndicesOutsideTheCycle()
-    {
-        QFETCH(int, index);
-        QFETCH(QString, expected);
-        m_page->colorShow(index);
-        QCOMPARE(sheet(), expected);
-    }
-
-    void pushColorChangedStepsFromItsArgument_data()
-    {
-        QTest::addColumn<int>("presses");
-        QTest::addColumn<int>("argument");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("at white, 2 -> blue") << 0 << 2 << "background-color:blue;";
-        QTest::newRow("at black, 2 -> white") << 4 << 2 << "background-color:white;";
-        QTest::newRow("at red, 4 -> out of range, kept") << 1 << 4 << "background-color:red;";
-    }
-    void pushColorChangedStepsFromItsArgument()
-    {
-        QFETCH(int, presses);
-        QFETCH(int, argument);
-        QFETCH(QString, expected);
-        for (int i = 0; i < presses; ++i)
-            m_button->click();
+        QTest::newRow("F1 cycles")
+            << "=form F1 =red F1 =green F1 =blue F1 =black F1 =white F1 =red "
+               "click =green";
+        // Hiding and showing keep the colour, and F1 works with the button collapsed.
+        QTest::newRow("clear+4") << "F1 =red +form clear+4 +hidden =red F1 =green clear+4 +shown "
+                                    "=green";
+        // colorShow outside the cycle (inside it, F1 shows each): the page keeps what it shows.
+        QTest::newRow("colorShow outside the cycle")
+            << "show:5 =form show:-1 =form show:-2147483648 =form show:2147483647 =form";
         // Only the meta-object reaches this slot; no connection in the window does.
-        QVERIFY(QMetaObject::invokeMethod(m_page, "on_pushColorChanged", Q_ARG(int, argument)));
-        QCOMPARE(sheet(), expected);
+        QTest::newRow("slot at white") << "slot:2 =blue";
+        QTest::newRow("slot at black") << "click click click click =black slot:2 =white";
+        QTest::newRow("slot out of range") << "click =red slot:4 =red";
+    }
+    void pageFollowsItsKeysAndCalls()
+    {
+        QFETCH(QString, script);
+        for (const QString &word : script.split(' ')) {
+            const int arg = word.section(':', 1).toInt();
+            if (word == "F1")
+                QTest::keyClick(m_page, Qt::Key_F1);
+            else if (word == "click")
+                QTest::mouseClick(m_button, Qt::LeftButton);
+            else if (word == "clear+4") {
+                QTest::keyClick(m_page, Qt::Key_Backspace);
+                QTest::keyClick(m_page, Qt::Key_4);
+            } else if (word.startsWith("show:"))
+                m_page->colorShow(arg);
+            else if (word.startsWith("slot:"))
+                QVERIFY(QMetaObject::invokeMethod(m_page, "on_pushColorChanged", Q_ARG(int, arg)));
+            else if (word.startsWith('='))
+                QTRY_COMPARE(m_color->styleSheet(),
+                             word == "=form"
+                                 ? QStringLiteral("background-color: rgb(255, 255, 255);")
+                                 : "background-color:" + word.mid(1) + ';');
+            else { // 50 px left of the form's place when shown again
+                QCOMPARE(m_button->geometry(), word == "+form"    ? QRect(670, 90, 130, 60)
+                                               : word == "+shown" ? QRect(620, 90, 130, 60)
+                                                                  : QRect());
+                // Collapsed, not hidden: a hidden button's shortcut would stop working.
+                QVERIFY(m_button->isVisible());
+                QCOMPARE(m_help->isVisible(), word != "+hidden");
+            }
+        }
     }
 };
 
