@@ -16,6 +16,9 @@ if ! read -r -t 15 number <"$fifo"; then
     exit 1
 fi
 export DISPLAY=:$number
+# The screen is for X programs: a QT_QPA_PLATFORM=offscreen left in the
+# caller's shell (as the unit tests use) would keep the window off it.
+export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
 chmod 700 "$XDG_RUNTIME_DIR"
 
