@@ -34,7 +34,7 @@ no_thread_left() { ! grep -q "QThread: Destroyed" "$log"; }
 # as the tool they play; the board's own mount namespace tells them apart)
 tools() {
     local pid
-    for pid in $(pgrep -x usbswitch) $(pgrep -x iocboot) $(pgrep -x flash); do
+    for pid in $(pgrep -x 'usbswitch|iocboot|flash'); do
         [ "$(readlink "/proc/$pid/ns/mnt")" != "$(readlink /proc/$$/ns/mnt)" ] || echo "$pid"
     done
 }
